@@ -1,0 +1,102 @@
+// What the nine isolation programs share: the drawn ids, the environment,
+// the transaction threads, short connections of their own for reads and
+// updates outside the transactions, and the verdict.
+#pragma once
+
+#include <pthread.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <array>
+#include <cstdint>
+
+#include "NewOrder.h"
+#include "TransactionFrame.h"
+#include "config.h"
+
+extern SQLHENV gEnv;
+extern int32_t gW_ID;
+extern int32_t gD_ID;
+extern int32_t gC_ID;
+
+inline constexpr char kNewOrderError[] = "Error New Order Transaction!";
+inline constexpr char kPaymentError[] = "Error Payment Transaction!";
+inline constexpr char kDeliveryError[] = "Error Delivery Transaction!";
+inline constexpr char kOrderStatusError[] = "Error Order Status Transaction!";
+
+// srand(time(NULL)), then W, D and C drawn in that order.
+void drawIds();
+// "W_ID : %d\n", "D_ID : %d\n", "C_ID : %d\n\n".
+void printIds();
+// Allocates gEnv and declares ODBC 3; 0 or 1.
+int setUpEnvironment();
+// Releases gEnv (unless a thread may still use it) and gives exit status 1.
+int exitPath();
+// Prints the verdict line, releases gEnv and gives the exit status.
+int finish(int testNumber, bool passed);
+
+// Starts a transaction thread, or prints "\ncan't create thread :[...]"
+// and returns 1.
+int startThread(pthread_t* thread, void* (*function)(void*));
+void joinThread(pthread_t thread);
+// Whole-second sleep between thread starts that a signal does not cut short.
+void sleepSeconds(unsigned seconds);
+
+// A transaction run on a test thread: "<name> start", the call, the error
+// line when it fails, "<name> end". Returns the call's result.
+template <class Call>
+int traced(const char* name, const char* errorText, Call call);
+
+// Fills a New-Order record of the tests: the drawn ids, five lines of the
+// given items from the home warehouse with quantity k on line k.
+void fillNewOrderArg(NewOrderArg* arg, const char* label, const std::array<int32_t, 5>& items);
+
+// A short connection of the program's own, outside the transactions: one
+// statement, SQL_TXN_SERIALIZABLE, autocommit left on. Every failure prints
+// the statement's first message with puts and the connection's as "\n%s\n",
+// releases what was set up and returns 1.
+class SideConnection {
+ public:
+  SideConnection() = default;
+  SideConnection(const SideConnection&) = delete;
+  SideConnection& operator=(const SideConnection&) = delete;
+  ~SideConnection();
+
+  int open();
+  SQLHSTMT stmt() const { return stmt_; }
+  // Checks a call's result; on failure runs the failure exit.
+  int check(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? 0 : fail(); }
+  int commit() { return check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT)); }
+  int close();
+  int fail();
+
+ private:
+  void release();
+
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  bool dbcHeld_ = false;
+  bool connected_ = false;
+  bool stmtHeld_ = false;
+  char message_[256] = {};
+};
+
+// The district's next order number for gW_ID, gD_ID, or -1 on failure.
+int32_t getD_NEXT_O_ID();
+
+// --- template implementation ---
+#include "support.h"
+
+#include <cstdio>
+
+template <class Call>
+int traced(const char* name, const char* errorText, Call call) {
+  char line[64];
+  snprintf(line, sizeof line, "%s start", name);
+  printWithTime(line);
+  int result = call();
+  if (result != 0) puts(errorText);
+  snprintf(line, sizeof line, "%s end", name);
+  printWithTime(line);
+  return result;
+}

@@ -1,0 +1,59 @@
+#include "TwoNewOrders.h"
+
+#include <cstdio>
+
+#include "IsolationFrame.h"
+
+NewOrderArg gNewOrderArg1;
+NewOrderArg gNewOrderArg2;
+int32_t gD_NEXT_O_ID1;
+int32_t gD_NEXT_O_ID2;
+int gNewOrderResult1 = 1;
+int gNewOrderResult2 = 1;
+
+namespace {
+
+std::array<int32_t, 5> gItemsT1;
+std::array<int32_t, 5> gItemsT2;
+
+void* NewOrder_T1(void*) {
+  fillNewOrderArg(&gNewOrderArg1, "T1", gItemsT1);
+  gNewOrderResult1 = traced("T1(New-Order)", kNewOrderError,
+                            [] { return NewOrder(&gNewOrderArg1, 0, kPauseSeconds); });
+  return nullptr;
+}
+
+void* NewOrder_T2(void*) {
+  fillNewOrderArg(&gNewOrderArg2, "T2", gItemsT2);
+  gNewOrderResult2 =
+      traced("T2(New-Order)", kNewOrderError, [] { return NewOrder(&gNewOrderArg2, 0, 0); });
+  return nullptr;
+}
+
+int readNextOrderId(int32_t* into) {
+  *into = getD_NEXT_O_ID();
+  if (*into >= 0) return 0;
+  puts("Error D_NEXT_O_ID");
+  return 1;
+}
+
+}  // namespace
+
+int runTwoNewOrders(const std::array<int32_t, 5>& itemsT1, const std::array<int32_t, 5>& itemsT2) {
+  gItemsT1 = itemsT1;
+  gItemsT2 = itemsT2;
+  drawIds();
+  printIds();
+  if (setUpEnvironment() != 0) return exitPath();
+  if (readNextOrderId(&gD_NEXT_O_ID1) != 0) return exitPath();
+
+  pthread_t t1, t2;
+  if (startThread(&t1, NewOrder_T1) != 0) return exitPath();
+  sleepSeconds(kSecondThreadDelay);
+  if (startThread(&t2, NewOrder_T2) != 0) return exitPath();
+  joinThread(t1);
+  joinThread(t2);
+
+  if (readNextOrderId(&gD_NEXT_O_ID2) != 0) return exitPath();
+  return 0;
+}

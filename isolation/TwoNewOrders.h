@@ -1,0 +1,21 @@
+// Isolation tests 3 and 4: two New-Orders for one district. T1 holds the
+// district for 30 s before it ends; T2 starts 10 s after T1 and must wait.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "NewOrder.h"
+
+extern NewOrderArg gNewOrderArg1;
+extern NewOrderArg gNewOrderArg2;
+extern int32_t gD_NEXT_O_ID1;  // before the threads start
+extern int32_t gD_NEXT_O_ID2;  // after both ended
+extern int gNewOrderResult1;
+extern int gNewOrderResult2;
+
+// Draws and prints the ids, reads the next order number, runs T1 (pause of
+// 30 s before its end) and T2 with the given items, joins both and reads the
+// next order number again. 0 when the report can follow; otherwise the
+// failure has been printed and the environment released: exit with 1.
+int runTwoNewOrders(const std::array<int32_t, 5>& itemsT1, const std::array<int32_t, 5>& itemsT2);

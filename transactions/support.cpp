@@ -1,0 +1,29 @@
+#include "support.h"
+
+#include <unistd.h>
+
+#include <ctime>
+
+void printWithTimeAt(FILE* out, const timeval& when, const char* message) {
+  time_t seconds = when.tv_sec;
+  tm local{};
+  localtime_r(&seconds, &local);  // own result per call: threads log at once
+  fprintf(out, "[%04d-%02d-%02d %02d:%02d:%02d.%06ld] %s\n", local.tm_year + 1900,
+          local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+          static_cast<long>(when.tv_usec), message);
+}
+
+void printWithTime(const char* message) {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  printWithTimeAt(stdout, now, message);
+}
+
+void pauseWithMessage(const char* format, const char* label, unsigned seconds) {
+  char text[128];  // longest pause text with a 3-character label fits
+  snprintf(text, sizeof text, format, label);
+  printWithTime(text);
+  fflush(stdout);
+  // A signal may cut sleep short; the pause is only over when its time is.
+  for (unsigned left = seconds; left > 0;) left = sleep(left);
+}
