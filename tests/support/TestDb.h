@@ -1,0 +1,80 @@
+// What the tests share: running commands and the built programs, databases
+// of the reference server loaded for one test, and SQL through TESTDB.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+#include <vector>
+
+namespace acidkit_test {
+
+std::string sourcePath(const std::string& relative);  // in the checkout
+std::string programPath(const std::string& program);  // in the build's bin/
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string output;
+};
+// Runs a shell command with stdout and stderr captured together.
+RunResult run(const std::string& command);
+
+// Runs `db/refdb ARGS`; fails the current test with its output when it does.
+bool refdb(const std::string& args, std::string* output = nullptr);
+
+// A database of the reference server of its own for one test, loaded with
+// the build's warehouse count, and TESTDB pointed at it for this process and
+// every program it starts (through the driver manager's ODBCINI/ODBCSYSINI).
+class TestDatabase {
+ public:
+  // name: suffix of acidkit_<name>. Loads it anew; false (with the reason
+  // recorded as a test failure) when the reference server is not there.
+  bool load(const std::string& name, int warehouses);
+  // Points TESTDB at an existing database without loading it.
+  bool use(const std::string& name);
+  const std::string& name() const { return name_; }
+  // Runs a built program against this database.
+  RunResult runProgram(const std::string& program, const std::string& redirect = "") const;
+  // SQL run by the server's administrator on this database.
+  bool admin(const std::string& sql, std::string* output = nullptr) const;
+
+ private:
+  std::string name_;
+  std::string iniDir_;
+};
+
+// One connection through TESTDB as the kit's user, autocommit on.
+class Sql {
+ public:
+  Sql();
+  ~Sql();
+  bool ok() const { return dbc_ != SQL_NULL_HDBC; }
+  bool exec(const std::string& text);
+  // First column of the first row, or the fallback when there is none.
+  long long integer(const std::string& query, long long fallback = -1);
+  double number(const std::string& query, double fallback = -1);
+  std::string text(const std::string& query);
+  std::string lastError() const { return error_; }
+  SQLHDBC dbc() const { return dbc_; }
+
+ private:
+  bool fetchFirst(const std::string& query, SQLSMALLINT cType, void* value, SQLLEN size);
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  std::string error_;
+};
+
+std::vector<std::string> lines(const std::string& output);
+// "[YYYY-MM-DD HH:MM:SS.uuuuuu] message": true when `line` is such a line
+// carrying `message`.
+bool isTimestampedLine(const std::string& line, const std::string& message);
+// Index of the first line equal to `text` (or timestamped with it) from
+// `from` on, or -1.
+int findLine(const std::vector<std::string>& all, const std::string& text, int from = 0);
+// Seconds (local time, with microseconds) of a timestamped line; -1 if none.
+double timestampOf(const std::string& line);
+// Integer after "<prefix>" on the first line that starts with it; -1 if none.
+long long valueAfter(const std::vector<std::string>& all, const std::string& prefix);
+
+}  // namespace acidkit_test
