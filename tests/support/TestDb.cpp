@@ -56,6 +56,14 @@ bool TestDatabase::use(const std::string& name) {
   return true;
 }
 
+bool TestDatabase::useUnreachable() {
+  if (!use("unreachable")) return false;
+  // Port 1 is reserved and nothing of ours listens there.
+  return run("sed -i 's/^\\(Port *= *\\).*/\\11/' " + iniDir_ + "/odbc.ini").status == 0;
+}
+
+bool TestDatabase::enableFaults() { return refdb("faults on --db " + name_); }
+
 bool TestDatabase::load(const std::string& name, int warehouses) {
   return refdb("load " + std::to_string(warehouses) + " --db acidkit_" + name + " --replace") &&
          use(name);

@@ -33,6 +33,10 @@ class TestDatabase {
   bool load(const std::string& name, int warehouses);
   // Points TESTDB at an existing database without loading it.
   bool use(const std::string& name);
+  // Points TESTDB at a port where no server listens.
+  bool useUnreachable();
+  // Installs the test-only fault points (table acidkit_fault) in this database.
+  bool enableFaults();
   const std::string& name() const { return name_; }
   // Runs a built program against this database.
   RunResult runProgram(const std::string& program, const std::string& redirect = "") const;
