@@ -12,6 +12,7 @@ SQLHENV gEnv = SQL_NULL_HENV;
 int32_t gW_ID;
 int32_t gD_ID;
 int32_t gC_ID;
+NewOrderArg gNewOrderArg1;
 
 namespace {
 // Threads started and not yet joined: while any runs, gEnv stays allocated.
@@ -91,6 +92,13 @@ void fillNewOrderArg(NewOrderArg* arg, const char* label, const std::array<int32
     line.OL_I_ID = items[k - 1];
     line.OL_QUANTITY = k;
   }
+}
+
+void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label) {
+  snprintf(arg->label, sizeof arg->label, "%s", label);
+  arg->W_ID = gW_ID;
+  arg->D_ID = gD_ID;
+  arg->C_ID = gC_ID;
 }
 
 SideConnection::~SideConnection() { release(); }

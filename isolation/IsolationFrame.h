@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "NewOrder.h"
+#include "OrderStatus.h"
 #include "TransactionFrame.h"
 #include "config.h"
 
@@ -18,6 +19,9 @@ extern SQLHENV gEnv;
 extern int32_t gW_ID;
 extern int32_t gD_ID;
 extern int32_t gC_ID;
+
+// T1's New-Order in tests 1 to 4 (defined once: the programs share one library).
+extern NewOrderArg gNewOrderArg1;
 
 inline constexpr char kNewOrderError[] = "Error New Order Transaction!";
 inline constexpr char kPaymentError[] = "Error Payment Transaction!";
@@ -50,6 +54,8 @@ int traced(const char* name, const char* errorText, Call call);
 // Fills a New-Order record of the tests: the drawn ids, five lines of the
 // given items from the home warehouse with quantity k on line k.
 void fillNewOrderArg(NewOrderArg* arg, const char* label, const std::array<int32_t, 5>& items);
+// Fills an Order-Status record of the tests: the label and the drawn ids.
+void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label);
 
 // A short connection of the program's own, outside the transactions: one
 // statement, SQL_TXN_SERIALIZABLE, autocommit left on. Every failure prints

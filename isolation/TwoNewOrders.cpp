@@ -4,7 +4,6 @@
 
 #include "IsolationFrame.h"
 
-NewOrderArg gNewOrderArg1;
 NewOrderArg gNewOrderArg2;
 int32_t gD_NEXT_O_ID1;
 int32_t gD_NEXT_O_ID2;

@@ -7,7 +7,6 @@
 
 #include "NewOrder.h"
 
-extern NewOrderArg gNewOrderArg1;
 extern NewOrderArg gNewOrderArg2;
 extern int32_t gD_NEXT_O_ID1;  // before the threads start
 extern int32_t gD_NEXT_O_ID2;  // after both ended
