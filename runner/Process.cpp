@@ -1,0 +1,174 @@
+#include "Process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+extern char** environ;
+
+namespace acidkit {
+
+volatile sig_atomic_t gStopRequested = 0;
+
+double monotonicSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+namespace {
+
+// An open file descriptor closed on every path.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= n;
+  }
+  return true;
+}
+
+// In the child, between fork and exec: only async-signal-safe calls.
+[[noreturn]] void execChild(const char* path, int outFd) {
+  setpgid(0, 0);  // its own group: the runner alone decides when it stops
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) signal(sig, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  int in = open("/dev/null", O_RDONLY);
+  if (in >= 0) dup2(in, STDIN_FILENO);
+  dup2(outFd, STDOUT_FILENO);
+  dup2(outFd, STDERR_FILENO);
+  const char* argv[] = {path, nullptr};
+  execve(path, const_cast<char**>(argv), environ);
+  const char message[] = "acidkit: cannot execute the program\n";
+  ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+  (void)ignored;
+  _exit(127);
+}
+
+}  // namespace
+
+ProcessResult runProcess(const ProcessSpec& spec) {
+  ProcessResult r;
+  if (access(spec.path.c_str(), X_OK) != 0) {
+    r.error = "not found or not executable: " + spec.path + " (" + strerror(errno) + ")";
+    return r;
+  }
+  Fd log(open(spec.logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (log.get() < 0) {
+    r.error = "cannot write " + spec.logPath + ": " + strerror(errno);
+    return r;
+  }
+  // A terminal of its own, raw so that every byte passes unchanged: the C
+  // library then writes each line as it is printed, and a stopped program's
+  // log shows how far it got.
+  int master = -1, slave = -1;
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
+    r.error = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
+    return r;
+  }
+  Fd readEnd(master);
+  Fd writeEnd(slave);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+
+  double started = monotonicSeconds();
+  pid_t pid = fork();
+  if (pid < 0) {
+    r.error = std::string("cannot start a process: ") + strerror(errno);
+    return r;
+  }
+  if (pid == 0) execChild(spec.path.c_str(), writeEnd.get());
+  setpgid(pid, pid);  // also here, so that no signal can find it in ours
+  writeEnd.reset();
+  r.started = true;
+
+  bool eof = false;
+  bool exited = false;
+  int status = 0;
+  double termAt = -1;  // when SIGTERM went out
+  double nextTick = spec.tickSeconds;
+  bool logOk = true;
+  while (!eof || !exited) {
+    double elapsed = monotonicSeconds() - started;
+    if (!exited) {
+      pid_t w = waitpid(pid, &status, WNOHANG);
+      if (w == pid) {
+        exited = true;
+        r.wallSeconds = elapsed;
+      }
+    }
+    if (!exited) {
+      bool overLimit = spec.limitSeconds > 0 && elapsed > spec.limitSeconds;
+      if (termAt < 0 && (overLimit || gStopRequested)) {
+        r.timedOut = overLimit;
+        r.interrupted = !overLimit;
+        kill(-pid, SIGTERM);
+        termAt = elapsed;
+      } else if (termAt >= 0 && elapsed - termAt > spec.graceSeconds) {
+        kill(-pid, SIGKILL);
+      }
+      if (spec.onTick && elapsed >= nextTick) {
+        spec.onTick(elapsed);
+        while (nextTick <= elapsed) nextTick += spec.tickSeconds;
+      }
+    } else if (!eof && elapsed - r.wallSeconds > 2) {
+      break;  // something it started still holds the terminal: do not wait for it
+    }
+    if (eof) {
+      if (!exited) usleep(5000);
+      continue;
+    }
+    pollfd p{readEnd.get(), POLLIN, 0};
+    int ready = poll(&p, 1, 100);
+    if (ready <= 0) continue;  // timeout or a signal: look at the clock again
+    char buffer[65536];
+    ssize_t n = read(readEnd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {  // EIO: every writer has closed the terminal
+      eof = true;
+      continue;
+    }
+    r.output.append(buffer, n);
+    if (logOk && !writeAll(log.get(), buffer, n)) {
+      logOk = false;
+      r.error = "cannot write " + spec.logPath + ": " + strerror(errno);
+    }
+  }
+  if (WIFEXITED(status)) {
+    r.exitStatus = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    r.signal = WTERMSIG(status);
+  }
+  return r;
+}
+
+}  // namespace acidkit

@@ -1,0 +1,44 @@
+// Running one program of the suite: its output copied to a log file as it
+// comes, a time limit, and a way to stop it from outside.
+#pragma once
+
+#include <csignal>
+#include <functional>
+#include <string>
+
+namespace acidkit {
+
+struct ProcessResult {
+  bool started = false;      // false: could not run it at all (see error)
+  std::string error;         // why it could not be run or its log not written
+  int exitStatus = -1;       // when it exited
+  int signal = 0;            // when a signal ended it
+  bool timedOut = false;     // stopped by the time limit
+  bool interrupted = false;  // stopped because the runner was asked to stop
+  double wallSeconds = 0;
+  std::string output;  // stdout and stderr as written, also in the log
+};
+
+struct ProcessSpec {
+  std::string path;
+  std::string logPath;
+  double limitSeconds = 0;
+  double graceSeconds = 0;
+  // Called about every tickSeconds with the elapsed time.
+  std::function<void(double elapsed)> onTick;
+  double tickSeconds = 1;
+};
+
+// Set by the runner's SIGINT/SIGTERM/SIGHUP handler: the running program is
+// sent SIGTERM (so that it can clean up) and the suite stops after it.
+extern volatile sig_atomic_t gStopRequested;
+
+// Runs the program with the runner's environment, standard input from
+// /dev/null, standard output and error together on a pseudo-terminal of its
+// own (so that its output comes line by line). Past the limit its process
+// group gets SIGTERM, and SIGKILL after the grace time.
+ProcessResult runProcess(const ProcessSpec& spec);
+
+double monotonicSeconds();
+
+}  // namespace acidkit

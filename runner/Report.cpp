@@ -1,0 +1,223 @@
+#include "Report.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace acidkit {
+
+namespace {
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+  char buffer[1024];
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(buffer, sizeof buffer, fmt, args);
+  va_end(args);
+  return buffer;
+}
+
+}  // namespace
+
+bool passed(const ProgramRun& run) {
+  return run.ran && !run.timedOut && !run.interrupted && run.signal == 0 && run.exitStatus == 0 &&
+         run.verdict.verdict == Verdict::kPassed;
+}
+
+std::string outcomeText(const ProgramRun& run) {
+  if (!run.ran) return run.error.empty() ? "NOT RUN" : "CANNOT RUN";
+  if (run.timedOut) return "TIMED OUT";
+  if (run.interrupted) return "STOPPED";
+  return passed(run) ? "passed" : "FAILED";
+}
+
+std::string exitText(const ProgramRun& run) {
+  if (!run.ran) return "-";
+  const char* name = run.signal != 0 ? sigabbrev_np(run.signal) : nullptr;
+  std::string text = run.signal == 0   ? std::to_string(run.exitStatus)
+                     : name != nullptr ? std::string("SIG") + name
+                                       : format("signal %d", run.signal);
+  if (run.timedOut) text += format(" at limit %.0f s", run.limitSeconds);
+  if (run.interrupted) text += " on request";
+  return text;
+}
+
+bool allPassed(const SuiteRun& suite) {
+  if (suite.interrupted || suite.runs.empty()) return false;
+  for (const ProgramRun& run : suite.runs) {
+    if (!passed(run)) return false;
+  }
+  return true;
+}
+
+int mandatedTotal(const SuiteRun& suite) {
+  int total = 0;
+  for (const ProgramRun& run : suite.runs) total += run.mandatedSeconds;
+  return total;
+}
+
+std::string overheadText(const SuiteRun& suite) {
+  int mandated = mandatedTotal(suite);
+  if (mandated == 0) {
+    return format("Wall time %.1f s; no program of this run has a mandated schedule.",
+                  suite.wallSeconds);
+  }
+  double overhead = (suite.wallSeconds - mandated) * 100.0 / mandated;
+  return format(
+      "Wall time %.1f s for %d s of mandated schedules: overhead %+.1f %% (goal: at most "
+      "+5 %%).",
+      suite.wallSeconds, mandated, overhead);
+}
+
+namespace {
+
+std::string verdictHeadline(const ProgramRun& run) {
+  if (!run.ran) return run.error.empty() ? "(not run)" : "(" + run.error + ")";
+  return run.verdict.headline.empty() ? "(no verdict line)" : run.verdict.headline;
+}
+
+std::string verdictOneLine(const ProgramRun& run) {
+  std::string text = verdictHeadline(run);
+  // The table stays one line per program; the report has every line.
+  return text.size() > 40 ? text.substr(0, 37) + "..." : text;
+}
+
+size_t countPassed(const SuiteRun& suite) {
+  size_t n = 0;
+  for (const ProgramRun& run : suite.runs) n += passed(run) ? 1 : 0;
+  return n;
+}
+
+std::string failedLabels(const SuiteRun& suite) {
+  std::string names;
+  for (const ProgramRun& run : suite.runs) {
+    if (passed(run)) continue;
+    if (!names.empty()) names += ", ";
+    names += run.label;
+  }
+  return names;
+}
+
+std::string resultSentence(const SuiteRun& suite) {
+  if (allPassed(suite)) return format("All %zu programs passed.", suite.runs.size());
+  std::string text = format("FAILED: %zu of %zu programs did not pass (%s).",
+                            suite.runs.size() - countPassed(suite), suite.runs.size(),
+                            failedLabels(suite).c_str());
+  if (suite.interrupted) text += " The run was stopped before its end.";
+  return text;
+}
+
+}  // namespace
+
+std::string summaryTable(const SuiteRun& suite) {
+  std::string out;
+  out += format("%-14s %-10s %-40s %-22s %8s %9s\n", "program", "result", "verdict", "exit status",
+                "wall", "mandated");
+  out += std::string(108, '-') + "\n";
+  for (const ProgramRun& run : suite.runs) {
+    out += format("%-14s %-10s %-40s %-22s %6.1f s %7d s\n", run.label.c_str(),
+                  outcomeText(run).c_str(), verdictOneLine(run).c_str(), exitText(run).c_str(),
+                  run.wallSeconds, run.mandatedSeconds);
+  }
+  out += std::string(108, '-') + "\n";
+  out += overheadText(suite) + "\n";
+  out += resultSentence(suite) + "\n";
+  return out;
+}
+
+namespace {
+
+// Text inside a Markdown table cell: no column breaks, no HTML.
+std::string cell(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '|':
+        out += "\\|";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '\n':
+        out += ' ';
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string orUnknown(const std::string& s) {
+  return s.empty() ? "(not set)" : s;
+}
+
+}  // namespace
+
+std::string reportMarkdown(const SuiteRun& suite) {
+  std::string md;
+  md += "# ACID suite run of " + suite.startedAt + "\n\n";
+  md += "**" + cell(resultSentence(suite)) + "**\n\n";
+  md += cell(overheadText(suite)) + "\n\n";
+
+  md += "## Database under test\n\n";
+  md += "| | |\n|---|---|\n";
+  md += "| Data source | TESTDB |\n";
+  if (suite.db.ok) {
+    md += "| Database | " + cell(suite.db.dbmsName) + " " + cell(suite.db.dbmsVersion) + " |\n";
+    md += "| ODBC driver | " + cell(suite.db.driverName) + " " + cell(suite.db.driverVersion) +
+          " |\n";
+  } else {
+    md += "| Database and driver | unknown: cannot connect (" + cell(suite.db.error) + ") |\n";
+  }
+  md += "| ODBCINI | " + cell(orUnknown(suite.odbcIni)) + " |\n";
+  md += "| ODBCSYSINI | " + cell(orUnknown(suite.odbcSysIni)) + " |\n";
+  md += format("| Warehouses the programs draw from (build) | 1 to %d |\n", suite.warehouses);
+  md += "| Command | `" + cell(suite.commandLine) + "` |\n\n";
+
+  md += "## Programs\n\n";
+  md += "| Program | Result | Verdict lines | Exit status | Wall time | Mandated | Output |\n";
+  md += "|---|---|---|---|---:|---:|---|\n";
+  for (const ProgramRun& run : suite.runs) {
+    std::string verdicts;
+    if (!run.ran || run.verdict.lines.empty()) {
+      verdicts = cell(verdictHeadline(run));
+    } else {
+      for (const std::string& line : run.verdict.lines) {
+        if (!verdicts.empty()) verdicts += "<br>";
+        verdicts += cell(line);
+      }
+    }
+    std::string links = run.ran ? "[log](" + run.logFile + ")" : "-";
+    if (!run.svgFile.empty()) links += ", [timeline](" + run.svgFile + ")";
+    md += "| " + cell(run.label) + " | " + outcomeText(run) + " | " + verdicts + " | " +
+          cell(exitText(run)) +
+          format(" | %.1f s | %d s | ", run.wallSeconds, run.mandatedSeconds) + links + " |\n";
+  }
+  md += "\n";
+
+  bool anyTimeline = false;
+  for (const ProgramRun& run : suite.runs) anyTimeline |= !run.svgFile.empty();
+  if (anyTimeline) {
+    md += "## Timelines of the isolation tests\n\n";
+    md +=
+        "One lane per transaction, from its start line to its end line; the shaded part is its "
+        "pause, during which it holds its locks. A transaction that ends right after another "
+        "one's end was waiting for it.\n\n";
+    for (const ProgramRun& run : suite.runs) {
+      if (run.svgFile.empty()) continue;
+      md += "### " + run.label + "\n\n";
+      md += "![" + run.label + " timeline](" + run.svgFile + ")\n\n";
+    }
+  }
+  return md;
+}
+
+}  // namespace acidkit

@@ -1,0 +1,60 @@
+// What a suite run found, and the two ways it is told: the summary table on
+// standard output and report.md in the results folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "DbInfo.h"
+#include "Parse.h"
+
+namespace acidkit {
+
+struct ProgramRun {
+  std::string label;    // "consist", "atom", "isolation1".., "consist-after"
+  std::string program;  // executable name
+  int isolationTest = 0;
+  int mandatedSeconds = 0;
+  double expectedSeconds = 0;
+  double limitSeconds = 0;
+  bool ran = false;          // false: never started (see error, or the suite was stopped)
+  std::string error;         // why it could not run, or its log is incomplete
+  int exitStatus = -1;       // when it exited
+  int signal = 0;            // when a signal ended it
+  bool timedOut = false;     // stopped by the time limit
+  bool interrupted = false;  // stopped because the runner was asked to stop
+  double wallSeconds = 0;
+  VerdictResult verdict;
+  std::string logFile;  // file name in the results folder
+  std::string svgFile;  // timeline picture, isolation tests only
+};
+
+// Exited 0 with its passed verdict and no failure line, within its limit.
+bool passed(const ProgramRun& run);
+// "passed", "FAILED", "TIMED OUT", "NOT RUN", ...
+std::string outcomeText(const ProgramRun& run);
+// "0", "1", "SIGKILL", "SIGTERM at limit 120 s", "SIGTERM on request", ...
+std::string exitText(const ProgramRun& run);
+
+struct SuiteRun {
+  std::string startedAt;   // local "YYYY-mm-dd HH:MM:SS"
+  std::string resultsDir;  // this run's folder
+  std::string commandLine;
+  std::string odbcIni, odbcSysIni;  // the environment the programs saw
+  DbInfo db;
+  int warehouses = 0;  // what the programs were built to draw from
+  double wallSeconds = 0;
+  bool interrupted = false;
+  std::vector<ProgramRun> runs;
+};
+
+bool allPassed(const SuiteRun& suite);
+// Sum of the mandated schedules of the programs in the run.
+int mandatedTotal(const SuiteRun& suite);
+// "Wall time 281.6 s for 270 s of mandated schedules: overhead +4.3 % (goal: at most +5 %)".
+std::string overheadText(const SuiteRun& suite);
+
+std::string summaryTable(const SuiteRun& suite);
+std::string reportMarkdown(const SuiteRun& suite);
+
+}  // namespace acidkit

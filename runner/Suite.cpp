@@ -1,0 +1,252 @@
+#include "Suite.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "DbInfo.h"
+#include "Parse.h"
+#include "Process.h"
+#include "Report.h"
+#include "Schedule.h"
+#include "Svg.h"
+#include "config.h"
+
+namespace acidkit {
+
+namespace {
+
+void onStopSignal(int) {
+  gStopRequested = 1;
+}
+
+void installSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end the run before its report
+}
+
+bool writeFile(const std::string& path, const std::string& content, std::string* error) {
+  FILE* f = fopen(path.c_str(), "w");
+  bool ok = f != nullptr && fwrite(content.data(), 1, content.size(), f) == content.size();
+  if (f != nullptr && fclose(f) != 0) ok = false;
+  if (!ok) *error = "cannot write " + path + ": " + strerror(errno);
+  return ok;
+}
+
+// <results>/<YYYYmmdd-HHMMSS>, with -2, -3, ... when a run of the same second
+// has it already.
+bool makeRunFolder(const std::string& results, const tm& local, std::string* folder,
+                   std::string* error) {
+  std::error_code ec;
+  std::filesystem::create_directories(results, ec);
+  if (ec) {
+    *error = "cannot create " + results + ": " + ec.message();
+    return false;
+  }
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  for (int n = 1; n < 100; ++n) {
+    *folder = results + "/" + stamp + (n == 1 ? "" : "-" + std::to_string(n));
+    if (mkdir(folder->c_str(), 0755) == 0) return true;
+    if (errno != EEXIST) {
+      *error = "cannot create " + *folder + ": " + strerror(errno);
+      return false;
+    }
+  }
+  *error = "too many runs in " + results + " within one second";
+  return false;
+}
+
+// The running program on standard output: a progress line rewritten in
+// place on a terminal, a few plain lines otherwise.
+class Progress {
+ public:
+  Progress() : terminal_(isatty(STDOUT_FILENO) == 1) {}
+  double tickSeconds() const { return 1; }
+
+  void start(size_t index, size_t total, const ProgramRun& run) {
+    snprintf(prefix_, sizeof prefix_, "[%2zu/%zu] %-13s", index, total, run.label.c_str());
+    expected_ = run.expectedSeconds;
+    minutesReported_ = 0;
+    if (!terminal_) {
+      printf("%s started: expected about %.0f s, stopped after %.0f s\n", prefix_, expected_,
+             run.limitSeconds);
+      fflush(stdout);
+    } else {
+      tick(0);
+    }
+  }
+
+  void tick(double elapsed) {
+    if (terminal_) {
+      constexpr int kWidth = 24;
+      int filled = expected_ > 0 ? static_cast<int>(kWidth * elapsed / expected_) : kWidth;
+      if (filled > kWidth) filled = kWidth;
+      std::string bar(filled, '#');
+      bar.resize(kWidth, '.');
+      printf("\r\033[K%s %5.0f s of about %.0f s [%s]%s", prefix_, elapsed, expected_, bar.c_str(),
+             elapsed > expected_ ? " running longer than expected" : "");
+      fflush(stdout);
+    } else if (static_cast<int>(elapsed / 60) > minutesReported_) {
+      minutesReported_ = static_cast<int>(elapsed / 60);
+      printf("%s still running: %.0f s\n", prefix_, elapsed);
+      fflush(stdout);
+    }
+  }
+
+  void finish(const ProgramRun& run) {
+    if (terminal_) printf("\r\033[K");
+    printf("%s %-10s %6.1f s  exit %s  %s\n", prefix_, outcomeText(run).c_str(), run.wallSeconds,
+           exitText(run).c_str(),
+           run.ran
+               ? (run.verdict.headline.empty() ? "(no verdict line)" : run.verdict.headline.c_str())
+               : run.error.c_str());
+    fflush(stdout);
+  }
+
+ private:
+  bool terminal_;
+  char prefix_[64] = {};
+  double expected_ = 0;
+  int minutesReported_ = 0;
+};
+
+bool selected(const SuiteOptions& options, const char* label) {
+  if (options.only.empty()) return true;
+  for (const std::string& name : options.only) {
+    if (name == label) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int runSuite(const SuiteOptions& options) {
+  installSignalHandlers();
+  double began = monotonicSeconds();
+  time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+
+  SuiteRun suite;
+  char startedAt[32];
+  strftime(startedAt, sizeof startedAt, "%Y-%m-%d %H:%M:%S", &local);
+  suite.startedAt = startedAt;
+  suite.commandLine = options.commandLine;
+  suite.warehouses = kWarehouses;
+  const char* odbcIni = getenv("ODBCINI");
+  const char* odbcSysIni = getenv("ODBCSYSINI");
+  suite.odbcIni = odbcIni != nullptr ? odbcIni : "";
+  suite.odbcSysIni = odbcSysIni != nullptr ? odbcSysIni : "";
+
+  std::string error;
+  if (!makeRunFolder(options.resultsDir, local, &suite.resultsDir, &error)) {
+    fprintf(stderr, "acidkit: %s\nChoose another folder with --results DIR.\n", error.c_str());
+    return 1;
+  }
+  printf("Results folder: %s\n", suite.resultsDir.c_str());
+
+  suite.db = readDbInfo();
+  if (suite.db.ok) {
+    printf("Database: %s %s, driver %s %s (data source TESTDB)\n", suite.db.dbmsName.c_str(),
+           suite.db.dbmsVersion.c_str(), suite.db.driverName.c_str(),
+           suite.db.driverVersion.c_str());
+  } else {
+    printf(
+        "WARNING: cannot connect to TESTDB as %s: %s\n"
+        "The programs will most likely fail too. Check that the database is running and that\n"
+        "ODBCINI/ODBCSYSINI point at the ini files that define TESTDB.\n",
+        kUser, suite.db.error.c_str());
+  }
+  printf("Programs built to draw from %d warehouses, run from %s\n\n", kWarehouses,
+         options.binDir.c_str());
+  fflush(stdout);
+
+  size_t total = 0;
+  for (const SuiteEntry& entry : kSuite) total += selected(options, entry.label) ? 1 : 0;
+
+  Progress progress;
+  bool writeFailed = false;
+  size_t index = 0;
+  for (const SuiteEntry& entry : kSuite) {
+    if (!selected(options, entry.label)) continue;
+    ++index;
+    ProgramRun run;
+    run.label = entry.label;
+    run.program = entry.program;
+    run.isolationTest = entry.isolationTest;
+    run.mandatedSeconds = entry.mandatedSeconds;
+    run.expectedSeconds = entry.mandatedSeconds + entry.workSeconds;
+    run.limitSeconds =
+        options.timeoutFactor *
+        (run.expectedSeconds > kLimitFloorSeconds ? run.expectedSeconds : kLimitFloorSeconds);
+    if (gStopRequested) {
+      suite.runs.push_back(run);  // not run: the suite was stopped
+      continue;
+    }
+    run.logFile = run.label + ".log";
+
+    progress.start(index, total, run);
+    ProcessSpec spec;
+    spec.path = options.binDir + "/" + entry.program;
+    spec.logPath = suite.resultsDir + "/" + run.logFile;
+    spec.limitSeconds = run.limitSeconds;
+    spec.graceSeconds = kGraceSeconds;
+    spec.tickSeconds = progress.tickSeconds();
+    spec.onTick = [&progress](double elapsed) { progress.tick(elapsed); };
+    ProcessResult result = runProcess(spec);
+
+    run.ran = result.started;
+    run.error = result.error;
+    run.exitStatus = result.exitStatus;
+    run.signal = result.signal;
+    run.timedOut = result.timedOut;
+    run.interrupted = result.interrupted;
+    run.wallSeconds = result.wallSeconds;
+    run.verdict = findVerdict(entry.program, result.output);
+    if (run.ran && !run.error.empty()) writeFailed = true;  // its log is incomplete
+    if (run.ran && run.isolationTest != 0) {
+      run.svgFile = run.label + ".svg";
+      std::string title = run.label + ": " +
+                          (run.verdict.headline.empty() ? outcomeText(run) : run.verdict.headline);
+      if (!writeFile(suite.resultsDir + "/" + run.svgFile,
+                     timelineSvg(title, parseTimeline(result.output), kPauseSeconds), &error)) {
+        fprintf(stderr, "acidkit: %s\n", error.c_str());
+        run.svgFile.clear();
+        writeFailed = true;
+      }
+    }
+    progress.finish(run);
+    suite.runs.push_back(run);
+  }
+
+  suite.wallSeconds = monotonicSeconds() - began;
+  suite.interrupted = gStopRequested != 0;
+
+  std::string summary = summaryTable(suite);
+  printf("\n%s", summary.c_str());
+  std::string reportPath = suite.resultsDir + "/report.md";
+  if (!writeFile(reportPath, reportMarkdown(suite), &error) ||
+      !writeFile(suite.resultsDir + "/summary.txt", summary, &error)) {
+    fprintf(stderr, "acidkit: %s\n", error.c_str());
+    writeFailed = true;
+  } else {
+    printf("Report: %s\n", reportPath.c_str());
+  }
+  fflush(stdout);
+
+  if (suite.interrupted) return 130;
+  return allPassed(suite) && !writeFailed ? 0 : 1;
+}
+
+}  // namespace acidkit
