@@ -21,6 +21,11 @@ namespace {
 // What each of these programs waits out: the 30 s pause of the transaction
 // that the others meet (their sleeps lie inside it).
 constexpr double kScheduleSeconds = 30;
+constexpr double kSecondThreadDelay = 10;
+constexpr double kLateThreadDelay = 20;
+// A thread stamps its start line only once it runs, which on a busy machine
+// can be a little after the main thread started it.
+constexpr double kThreadStartSlack = 0.5;
 
 struct ProgramRun {
   RunResult result;
@@ -172,9 +177,9 @@ TEST(Isolation1, T2WaitsForT1sCommitAndSeesItsOrder) {
       run.out, {"T2(Order-Status) start", "T2(Order-Status) end", "T3(Order-Status) start"});
   ASSERT_EQ(at.size(), 6u) << run.result.output;
   ASSERT_EQ(t2.size(), 3u) << run.result.output;
-  EXPECT_GE(at[2] - at[0], 10.0);  // T2 starts 10 s after T1
-  EXPECT_GE(at[3] - at[1], 30.0);  // T1 holds its order open 30 s
-  EXPECT_GE(t2[1] - at[1], 30.0);  // and T2 waits for it
+  EXPECT_GE(at[2] - at[0], kSecondThreadDelay - kThreadStartSlack);  // T2 starts 10 s after T1
+  EXPECT_GE(at[3] - at[1], 30.0);                                    // T1 holds its order open 30 s
+  EXPECT_GE(t2[1] - at[1], 30.0);                                    // and T2 waits for it
 
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
@@ -228,7 +233,7 @@ TEST(Isolation2, T2AndT3SeeTheOrderAsT0SawItBeforeT1) {
       run.out, {"T2(Order-Status) start", "T2(Order-Status) end", "T3(Order-Status) start"});
   ASSERT_EQ(at.size(), 8u) << run.result.output;
   ASSERT_EQ(t2.size(), 3u) << run.result.output;
-  EXPECT_GE(at[4] - at[2], 10.0);
+  EXPECT_GE(at[4] - at[2], kSecondThreadDelay - kThreadStartSlack);
   EXPECT_GE(at[5] - at[3], 30.0);
   EXPECT_GE(t2[1] - at[3], 30.0);  // T2 waited for T1's rollback
 
@@ -344,8 +349,8 @@ TEST(Isolation7, OrderUsesThePricesReadBeforeTheIncrease) {
                 "T4(Query I_PRICE from items x and y) start"});
   ASSERT_EQ(at.size(), 8u) << run.result.output;
   ASSERT_EQ(t3.size(), 3u) << run.result.output;
-  EXPECT_GE(at[4] - at[2], 20.0);  // T3 starts 20 s after T2
-  EXPECT_GE(t3[1] - at[3], 30.0);  // and waits for T2 to end
+  EXPECT_GE(at[4] - at[2], kLateThreadDelay - kThreadStartSlack);  // T3 starts 20 s after T2
+  EXPECT_GE(t3[1] - at[3], 30.0);                                  // and waits for T2 to end
 
   Prices p = readPrices(run.out);
   expectRaisedPrices(sql, p);
@@ -412,7 +417,7 @@ TEST(Isolation9, BothReadsOfT1FindTheSameOrder) {
   std::vector<double> at =
       schedule(run.out, {"T1(Order-Status) start", kPause, "T2(New-Order) start"});
   ASSERT_EQ(at.size(), 3u) << run.result.output;
-  EXPECT_GE(at[2] - at[0], 10.0);
+  EXPECT_GE(at[2] - at[0], kSecondThreadDelay - kThreadStartSlack);
   // Both end after T2's start, in the order the database's locks allow.
   std::vector<double> t1 = schedule(run.out, {"T2(New-Order) start", "T1(Order-Status) end"});
   std::vector<double> t2 = schedule(run.out, {"T2(New-Order) start", "T2(New-Order) end"});
