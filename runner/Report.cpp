@@ -53,7 +53,7 @@ bool allPassed(const SuiteRun& suite) {
 
 int mandatedTotal(const SuiteRun& suite) {
   int total = 0;
-  for (const ProgramRun& run : suite.runs) total += run.mandatedSeconds;
+  for (const ProgramRun& run : suite.runs) total += run.ran ? run.mandatedSeconds : 0;
   return total;
 }
 
