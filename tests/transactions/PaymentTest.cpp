@@ -36,6 +36,9 @@ class PaymentTest : public testing::Test {
     ASSERT_TRUE(db.load("pay_" + test.substr(0, 16), TEST_WAREHOUSES));
     sql = std::make_unique<Sql>();  // after load: TESTDB now names the test's database
     ASSERT_TRUE(sql->ok()) << sql->lastError();
+    // The driver manager may keep a data source it read earlier in the
+    // process: run the tests one per process, as ctest does.
+    ASSERT_EQ(sql->text("SELECT DATABASE()"), db.name()) << "TESTDB names another database";
     ASSERT_TRUE(succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
     SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   }
