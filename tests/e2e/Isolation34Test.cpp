@@ -45,14 +45,14 @@ std::vector<double> checkSchedule(const std::vector<std::string>& out,
   return at;
 }
 
-struct Run {
+struct ProgramRun {
   RunResult result;
   std::vector<std::string> out;
   Ids ids;
   long long initial;  // D_NEXT_O_ID before the threads
 };
 
-void runIsolation(TestDatabase& db, const std::string& program, Run* run) {
+void runIsolation(TestDatabase& db, const std::string& program, ProgramRun* run) {
   run->result = db.runProgram(program);
   run->out = lines(run->result.output);
   ASSERT_EQ(run->result.status, 0) << run->result.output;
@@ -66,7 +66,7 @@ std::string where(const Ids& ids) {
 TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
   TestDatabase db;
   ASSERT_TRUE(db.load("e2e_isolation3", TEST_WAREHOUSES));
-  Run run;
+  ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation3", &run));
   const auto& out = run.out;
 
@@ -116,7 +116,7 @@ TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
 TEST(Isolation4, T2WaitsForT1sRollbackAndTakesT1sOrderNumber) {
   TestDatabase db;
   ASSERT_TRUE(db.load("e2e_isolation4", TEST_WAREHOUSES));
-  Run run;
+  ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation4", &run));
   const auto& out = run.out;
 

@@ -36,7 +36,9 @@ RunResult run(const std::string& command) {
 }
 
 bool refdb(const std::string& args, std::string* output) {
-  RunResult r = run(sourcePath("db/refdb") + " " + args);
+  // The private data source names this build's adapter driver.
+  RunResult r = run("ACIDKIT_BUILD=" + std::string(ACIDKIT_BINARY_DIR) + " " +
+                    sourcePath("db/refdb") + " " + args);
   if (output != nullptr) *output = r.output;
   if (r.status != 0) {
     ADD_FAILURE() << "db/refdb " << args << " failed (" << r.status << "):\n"
