@@ -1,0 +1,70 @@
+// Connecting: the connector is always asked for the OPTION bits the adapter
+// relies on, whatever the data source entry says.
+#include <odbcinst.h>
+
+#include <string>
+
+#include "connector.h"
+#include "connstr.h"
+#include "statement.h"
+
+using namespace acidkit::odbc;
+
+namespace {
+
+std::string textOf(SQLCHAR* text, SQLSMALLINT length) {
+  if (text == nullptr) return {};
+  const char* p = reinterpret_cast<const char*>(text);
+  return length == SQL_NTS ? std::string(p) : std::string(p, length < 0 ? 0 : length);
+}
+
+// OPTION as the connection string sets it, else as the data source entry does.
+void requireOptions(ConnectionAttributes& attributes) {
+  std::string option;
+  if (const std::string* set = findAttribute(attributes, "OPTION"); set != nullptr) {
+    option = *set;
+  } else if (const std::string* dsn = findAttribute(attributes, "DSN"); dsn != nullptr) {
+    char value[32];
+    SQLGetPrivateProfileString(dsn->c_str(), "Option", "", value, sizeof value, "odbc.ini");
+    option = value;
+  }
+  setAttribute(attributes, "OPTION", withRequiredOptions(option));
+}
+
+SQLRETURN driverConnect(SQLHDBC dbc, SQLHWND window, const std::string& in, SQLCHAR* out,
+                        SQLSMALLINT outMax, SQLSMALLINT* outLength, SQLUSMALLINT completion) {
+  ConnectionAttributes attributes = parseConnectionString(in);
+  requireOptions(attributes);
+  std::string text = buildConnectionString(attributes);
+  return gConnector.SQLDriverConnect(dbc, window, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
+                                     out, outMax, outLength, completion);
+}
+
+}  // namespace
+
+extern "C" {
+
+SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR* user,
+                             SQLSMALLINT userLength, SQLCHAR* password,
+                             SQLSMALLINT passwordLength) {
+  // Empty user or password: the data source entry's own apply.
+  ConnectionAttributes attributes{{"DSN", textOf(dsn, dsnLength)}};
+  if (std::string u = textOf(user, userLength); !u.empty()) attributes.emplace_back("UID", u);
+  if (std::string p = textOf(password, passwordLength); !p.empty())
+    attributes.emplace_back("PWD", p);
+  return driverConnect(dbc, nullptr, buildConnectionString(attributes), nullptr, 0, nullptr,
+                       SQL_DRIVER_NOPROMPT);
+}
+
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQLSMALLINT inLength,
+                                   SQLCHAR* out, SQLSMALLINT outMax, SQLSMALLINT* outLength,
+                                   SQLUSMALLINT completion) {
+  return driverConnect(dbc, window, textOf(in, inLength), out, outMax, outLength, completion);
+}
+
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
+  forgetConnection(dbc);
+  return gConnector.SQLDisconnect(dbc);
+}
+
+}  // extern "C"

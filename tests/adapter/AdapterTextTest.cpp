@@ -1,0 +1,193 @@
+// The adapter's text layer without a server: what each statement text of the
+// programs becomes, and how a text of several statements is cut and its
+// parameter markers numbered.
+#include <gtest/gtest.h>
+
+#include "ProgramTexts.h"
+#include "connstr.h"
+#include "sqltext.h"
+
+using namespace acidkit::odbc;
+namespace t = acidkit_test::texts;
+
+namespace {
+
+struct RewriteCase {
+  const char* in;
+  const char* out;  // nullptr: unchanged
+};
+
+// Every text of the programs that the server would not take as it stands.
+const RewriteCase kProgramRewrites[] = {
+    {t::kNewOrder7,
+     "SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ? AND S_W_ID = ? FOR UPDATE; "
+     "CALL getStockData(?,?,?,?,?,?)"},
+    {t::kPayment7,
+     "INSERT   INTO HISTORY (H_C_D_ID               , H_C_W_ID               , H_C_ID           "
+     "    , H_D_ID               , H_W_ID               , H_DATE               , H_AMOUNT      "
+     "         , H_DATA ) VALUES (?, ?, ?, ?, ?, SUBSTR(CAST(? AS CHAR), 1, 19), ?, ? || '    ' "
+     "|| ?) "},
+    {t::kDelivery5,
+     "UPDATE ORDER_LINE    SET OL_DELIVERY_D = SYSDATE()  WHERE OL_O_ID   = ?    AND OL_D_ID = ? "
+     "   AND OL_W_ID = ?"},
+    {t::kOrderStatus3,
+     "SELECT OL_I_ID      , OL_SUPPLY_W_ID      , CAST(OL_QUANTITY as INTEGER) as OL_QUANTITY      "
+     ", OL_AMOUNT      , SUBSTR(NVL2(OL_DELIVERY_D, CAST(OL_DELIVERY_D AS CHAR), ''), 1, 10)  FROM "
+     "ORDER_LINE  WHERE OL_O_ID = ?    AND OL_D_ID = ?    AND OL_W_ID = ? "},
+};
+
+// The rest go through untouched.
+const char* const kProgramUnchanged[] = {
+    t::kNewOrder1,
+    t::kNewOrder2,
+    t::kNewOrder3,
+    t::kNewOrder4,
+    t::kNewOrder5,
+    t::kNewOrder6,
+    t::kNewOrder8,
+    t::kNewOrder9,
+    t::kPayment1,
+    t::kPayment2,
+    t::kPayment3,
+    t::kPayment4,
+    t::kPayment5,
+    t::kPayment6,
+    t::kDelivery1,
+    t::kDelivery2,
+    t::kDelivery3,
+    t::kDelivery4,
+    t::kDelivery6,
+    t::kDelivery7,
+    t::kOrderStatus1,
+    t::kOrderStatus2,
+    t::kGetNextDistrictOrderID,
+    t::kGetOrderCustomerIDByNO,
+    t::kGetCustBalance,
+    t::kGetItemPrice,
+    t::kIncreasePrice,
+    t::kSetInvalidDistrict,
+    t::kRestoreDistrict,
+    t::kGetCustomerID,
+    t::kGetDistrictID,
+    t::kGetWarehouseID,
+    t::kGetSysDate,
+    t::kGetMinWarehouseID,
+    t::kGetMaxWarehouseID,
+    t::kDropTempW,
+    t::kCreateTempW,
+    t::kInsertTempWFormat,
+    t::kSelectTempW,
+    t::kCondition1,
+    t::kCondition2a,
+    t::kCondition2b,
+    t::kCondition3,
+    t::kCondition4,
+};
+
+// Where each rule applies and where it must not: quotes, comments, names.
+const RewriteCase kEdgeRewrites[] = {
+    {"SELECT 1 WHERE a = ?AND b = ?OR c = ?1", "SELECT 1 WHERE a = ? AND b = ? OR c = ? 1"},
+    {"SELECT ?, (?), ?+1, ??, ?)", nullptr},
+    {"SELECT '?AND', \"?OR\", `?x` FROM t", nullptr},
+    {"SELECT 'it''s ?AND' , 'a\\'?b' , ?X", "SELECT 'it''s ?AND' , 'a\\'?b' , ? X"},
+    {"SELECT 1 -- ?AND SYSDATE\n, ?AND /* SYSDATE ?OR */ #?X\n",
+     "SELECT 1 -- ?AND SYSDATE\n, ? AND /* SYSDATE ?OR */ #?X\n"},
+    {"SELECT CAST(x AS varchar), CAST(y  AS  VARCHAR  )",
+     "SELECT CAST(x AS CHAR), CAST(y  AS  CHAR  )"},
+    {"SELECT CAST(x AS VARCHAR(10)), CAST(x AS CHAR), v VARCHAR)", nullptr},
+    {"SELECT CAST(x AS VARCHAR /* c */ )", "SELECT CAST(x AS CHAR /* c */ )"},
+    {"SELECT sysdate, SYSDATE(), SYSDATE (), t.SYSDATE, 1 AS SYSDATE, 'SYSDATE', XSYSDATE",
+     "SELECT sysdate(), SYSDATE(), SYSDATE (), t.SYSDATE, 1 AS SYSDATE, 'SYSDATE', XSYSDATE"},
+    {"SELECT SYSDATE", "SELECT SYSDATE()"},
+    {"SELECT SQUANTITY, S_QUANTITY, XSQUANTITY, 'SQUANTITY'",
+     "SELECT S_QUANTITY, S_QUANTITY, XSQUANTITY, 'SQUANTITY'"},
+    {"SELECT 'unclosed ?AND", nullptr},
+    {"", nullptr},
+};
+
+void expectRewrites(const RewriteCase& c) {
+  EXPECT_EQ(rewriteSql(c.in), c.out == nullptr ? c.in : c.out) << "text: " << c.in;
+}
+
+TEST(AdapterText, ProgramTextsBecomeWhatTheServerAccepts) {
+  for (const RewriteCase& c : kProgramRewrites) expectRewrites(c);
+  for (const char* text : kProgramUnchanged) expectRewrites({text, nullptr});
+}
+
+TEST(AdapterText, RewritesOnlyCodeOutsideQuotesAndComments) {
+  for (const RewriteCase& c : kEdgeRewrites) expectRewrites(c);
+}
+
+TEST(AdapterText, LexerLosesNoByte) {
+  for (const RewriteCase& c : kEdgeRewrites) {
+    std::string joined;
+    for (const Token& token : lexSql(c.in)) joined += token.text;
+    EXPECT_EQ(joined, c.in);
+  }
+}
+
+struct PartExpected {
+  const char* text;
+  int firstMarker;
+  int markers;
+  StatementKind kind;
+};
+
+struct SplitCase {
+  const char* in;
+  std::vector<PartExpected> parts;
+};
+
+TEST(AdapterText, SplitsAtSemicolonsAndNumbersMarkersAcrossParts) {
+  const SplitCase cases[] = {
+      {"SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ? AND S_W_ID = ? FOR UPDATE; "
+       "CALL getStockData(?,?,?,?,?,?)",
+       {{"SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ? AND S_W_ID = ? FOR UPDATE", 0, 2,
+         StatementKind::Select},
+        {"CALL getStockData(?,?,?,?,?,?)", 2, 6, StatementKind::Call}}},
+      {t::kNewOrder8,
+       {{"UPDATE STOCK    SET S_QUANTITY   = ?      , S_YTD        = S_YTD + ?      "
+         ", S_ORDER_CNT  = S_ORDER_CNT + 1      , S_REMOTE_CNT = S_REMOTE_CNT + ?  "
+         "WHERE S_I_ID = ?    AND S_W_ID = ?",
+         0, 5, StatementKind::Update}}},
+      {"SELECT 1;", {{"SELECT 1", 0, 0, StatementKind::Select}}},
+      {" ; ;", {}},
+      {"SELECT ';?' ; /* ; ? */ ; DELETE FROM t WHERE a = ? -- ;\n; update t set a=?",
+       {{"SELECT ';?'", 0, 0, StatementKind::Select},
+        {"DELETE FROM t WHERE a = ? -- ;", 0, 1, StatementKind::Delete},
+        {"update t set a=?", 1, 1, StatementKind::Update}}},
+      {"INSERT INTO t VALUES (?, ?);CALL p(?);{call q(?, ?)};{? = call f(?)};SELECT ?",
+       {{"INSERT INTO t VALUES (?, ?)", 0, 2, StatementKind::Other},
+        {"CALL p(?)", 2, 1, StatementKind::Call},
+        {"{call q(?, ?)}", 3, 2, StatementKind::Call},
+        {"{? = call f(?)}", 5, 2, StatementKind::Call},
+        {"SELECT ?", 7, 1, StatementKind::Select}}},
+  };
+  for (const SplitCase& c : cases) {
+    const std::vector<StatementPart> parts = splitSql(c.in);
+    ASSERT_EQ(parts.size(), c.parts.size()) << c.in;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      EXPECT_EQ(parts[i].text, c.parts[i].text) << c.in;
+      EXPECT_EQ(parts[i].firstMarker, c.parts[i].firstMarker) << c.parts[i].text;
+      EXPECT_EQ(parts[i].markers, c.parts[i].markers) << c.parts[i].text;
+      EXPECT_EQ(parts[i].kind, c.parts[i].kind) << c.parts[i].text;
+    }
+  }
+}
+
+TEST(AdapterText, ConnectionAlwaysAsksForFoundRows) {
+  const struct {
+    const char* set;
+    const char* expected;
+  } options[] = {{"", "2"}, {"0", "2"}, {"2", "2"}, {"3", "3"}, {"67108864", "67108866"}};
+  for (const auto& o : options) EXPECT_EQ(withRequiredOptions(o.set), o.expected) << o.set;
+
+  ConnectionAttributes a = parseConnectionString("DSN=TESTDB;UID=acidtest;PWD={a;b}}c};option=8");
+  ASSERT_EQ(a.size(), 4u);
+  EXPECT_EQ(*findAttribute(a, "pwd"), "a;b}c");
+  setAttribute(a, "OPTION", withRequiredOptions(*findAttribute(a, "OPTION")));
+  EXPECT_EQ(buildConnectionString(a), "DSN=TESTDB;UID=acidtest;PWD={a;b}}c};option=10");
+  EXPECT_EQ(findAttribute(parseConnectionString("DSN=x;;junk;"), "junk"), nullptr);
+}
+
+}  // namespace
