@@ -54,9 +54,8 @@ TEST_F(PrintDiagnosticRecordTest, HandleWithoutRecordsPrintsNothing) {
 }
 
 TEST_F(PrintDiagnosticRecordTest, FailedRequestPrintsItsLine) {
-  // The driver manager checks every handle against the type it is said to
-  // be. (A freed handle is not such a case: what its request returns is left
-  // open, and the driver manager answers it with anything.)
+  // The driver manager checks every handle against the type it is said to be.
+  // (Not a freed handle: a request on one may be answered with anything.)
   struct Case {
     const char* what;
     SQLSMALLINT type;
