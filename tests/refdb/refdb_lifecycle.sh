@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# db/refdb's own behaviour on a private server of this test (own state
+# directory, own port, no system-wide ODBC files): a fresh start, a second
+# start that changes nothing, status codes, stop, and the refusals that must
+# say what to do.
+set -uo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+refdb=$repo/db/refdb
+state=$(mktemp -d /tmp/acidkit-refdb-test.XXXXXX)
+chmod 755 "$state"
+export ACIDKIT_STATE=$state
+export ACIDKIT_PORT=${REFDB_TEST_PORT:-23316}
+export ACIDKIT_ODBC_SYSTEM=0
+export ACIDKIT_BUFFER_POOL=256M
+unset ODBCSYSINI ODBCINI
+
+failures=0
+helpers=()
+fail() {
+  printf 'FAIL: %s\n' "$1"
+  [[ -n ${2:-} ]] && printf '%s\n' "$2" | sed 's/^/    /'
+  failures=$((failures + 1))
+}
+cleanup() {
+  "$refdb" stop >/dev/null 2>&1
+  local pid
+  for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null; done
+  rm -rf "$state"
+}
+trap cleanup EXIT
+
+# expect STATUS PATTERN COMMAND...: runs COMMAND, checks its exit status and
+# that its output matches the extended regular expression PATTERN.
+expect() {
+  local want=$1 pattern=$2 out rc
+  shift 2
+  out=$("$@" 2>&1)
+  rc=$?
+  if [[ $rc != "$want" ]]; then
+    fail "'$*' exited $rc, expected $want" "$out"
+  elif ! grep -Eq -- "$pattern" <<<"$out"; then
+    fail "'$*' printed no line matching /$pattern/" "$out"
+  fi
+}
+
+if [[ -n $(ss -Hltn "sport = :$ACIDKIT_PORT" 2>/dev/null) ]]; then
+  echo "port $ACIDKIT_PORT is taken; set REFDB_TEST_PORT to a free port"
+  exit 1
+fi
+
+# Stopped server: status 3, stop harmless, database commands say to start.
+expect 3 'server: +stopped' "$refdb" status
+expect 0 'not running' "$refdb" stop
+expect 1 'run: db/refdb start' "$refdb" sql -e 'SELECT 1'
+
+# Fresh start, then a start that finds it running.
+start=$(date +%s%N)
+expect 0 'server up in' "$refdb" start
+echo "fresh start (initialise and start): $((($(date +%s%N) - start) / 1000000)) ms"
+expect 0 'already running' "$refdb" start
+expect 0 'server: +running' "$refdb" status
+expect 0 "127.0.0.1:$ACIDKIT_PORT" "$refdb" status
+
+# Settings the kit relies on.
+expect 0 $'PIPES_AS_CONCAT.*\t180\t1\t127.0.0.1' "$refdb" sql -N -e \
+  'SELECT @@sql_mode, @@innodb_lock_wait_timeout, @@local_infile, @@bind_address'
+
+# The kit's user exists with its password and reaches acidkit and acidkit_*
+# alone, over TCP as well as the socket.
+user_sql() { mariadb --protocol=tcp -h 127.0.0.1 -P "$ACIDKIT_PORT" -u acidtest -p58274613 "$@"; }
+expect 0 '^acidkit$' user_sql -N -e 'SHOW DATABASES LIKE "acidkit"'
+"$refdb" sql -e 'CREATE DATABASE acidkit_lifecycle; CREATE DATABASE other_lifecycle'
+expect 0 'ok' user_sql -N acidkit_lifecycle -e 'CREATE TABLE t (i INT); SELECT "ok"'
+expect 1 'denied' user_sql -N other_lifecycle -e 'SELECT 1'
+"$refdb" sql -e 'DROP DATABASE other_lifecycle'
+
+# Private data source files, with TESTDB naming the database asked for.
+expect 0 "export ODBCSYSINI=$state/odbc" "$refdb" env
+expect 0 '^\[TESTDB\]$' env ODBCSYSINI="$state/odbc" ODBCINI="$state/odbc/odbc.ini" odbcinst -q -s
+expect 0 '^\[acidkit\]$' env ODBCSYSINI="$state/odbc" odbcinst -q -d
+mkdir -p "$state/side"
+expect 0 "export ODBCINI=$state/side/odbc.ini" "$refdb" odbcini acidkit_lifecycle "$state/side"
+expect 0 "^Database *= *acidkit_lifecycle$" cat "$state/side/odbc.ini"
+expect 0 "^Port *= *$ACIDKIT_PORT$" cat "$state/side/odbc.ini"
+
+# Refusals.
+expect 1 'refusing to drop' "$refdb" drop-db acidkit
+expect 1 'not allowed' "$refdb" drop-db mysql
+expect 1 'not allowed' "$refdb" odbcini 'x;y' "$state/side"
+expect 1 'does not exist' "$refdb" procedures locking --db acidkit_nosuchdb
+expect 1 'unknown procedure set' "$refdb" procedures sometimes --db acidkit_lifecycle
+expect 1 'usage' "$refdb" load many
+expect 0 'dropped acidkit_lifecycle' "$refdb" drop-db acidkit_lifecycle
+expect 2 'usage' "$refdb"
+expect 0 'usage' "$refdb" --help
+
+# Stop; a second stop is harmless; status says stopped again.
+expect 0 'stopped' "$refdb" stop
+expect 3 'server: +stopped' "$refdb" status
+expect 0 'not running' "$refdb" stop
+
+# A restart reuses the data directory.
+expect 0 'server up in' "$refdb" start
+expect 0 '^1$' "$refdb" sql -N -e 'SELECT COUNT(*) FROM information_schema.SCHEMATA WHERE SCHEMA_NAME = "acidkit"'
+expect 0 'stopped' "$refdb" stop
+
+# A pid file that names someone else's process: neither running nor stopped.
+sleep 300 &
+helpers+=($!)
+echo "${helpers[-1]}" >"$state/run/mysqld.pid"
+expect 3 'stopped' "$refdb" status
+expect 0 'not running' "$refdb" stop
+kill -0 "${helpers[-1]}" 2>/dev/null || fail "db/refdb stop ended a process it did not start"
+
+# A port held by another program.
+python3 -c '
+import socket, sys, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(); time.sleep(300)' "$ACIDKIT_PORT" &
+helpers+=($!)
+for _ in $(seq 50); do [[ -n $(ss -Hltn "sport = :$ACIDKIT_PORT") ]] && break; sleep 0.1; done
+expect 1 "port $ACIDKIT_PORT on 127.0.0.1 is in use by python3" "$refdb" start
+kill "${helpers[-1]}"
+
+# A missing program, and a disk without room for a new data directory.
+expect 1 'run: db/refdb install' env PATH=/usr/bin:/bin "$refdb" start
+rm -rf "$state/data"
+expect 1 "MB free on the disk of $state" env ACIDKIT_MIN_FREE_MB=999999999 "$refdb" start
+[[ ! -e $state/data ]] || fail "a refused start left a data directory behind"
+
+if ((failures)); then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all db/refdb lifecycle checks passed"
