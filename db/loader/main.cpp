@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -442,6 +443,8 @@ double nowSeconds() {
 
 int main(int argc, char** argv) {
   gStart = nowSeconds();
+  // A server that goes away mid-stream must fail the write, not kill the process.
+  signal(SIGPIPE, SIG_IGN);
   if (parseArgs(argc, argv) != 0) return 1;
   if (mysql_library_init(0, nullptr, nullptr) != 0) {
     std::fprintf(stderr, "acidkit-load: cannot initialise the MariaDB client library\n");
