@@ -1,0 +1,16 @@
+// TPC-C isolation test 6: T1's Delivery raises the customer's balance and
+// rolls back after holding its locks 30 s; T2's Payment by the same customer
+// must wait for it and pay from the balance as it was before T1.
+#include <cstdio>
+
+#include "DeliveryPayment.h"
+
+int main() {
+  if (runDeliveryPayment(1) != 0) return 1;
+  printf("\n");
+  printf("Using customer: %d\n", gC_ID);
+  printf("Starting balance: %.2lf\n", gC_BALANCE1);
+  printf("Subtract payment: %.2lf\n", gPaymentArg.H_AMOUNT);
+  printf("Final balance: %.2f\n", gC_BALANCE2);
+  return finishBalanceTest(6, gC_BALANCE1 - gPaymentArg.H_AMOUNT);
+}
