@@ -1,0 +1,379 @@
+// isolation5, isolation6 and isolation8 end to end on the reference database,
+// with their real sleeps and pauses; isolation8 also interrupted, and started
+// on rows an earlier run left in district 255.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestDb.h"
+
+using namespace acidkit_test;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Outcome {
+  RunResult result;
+  std::vector<std::string> out;
+  long long w = -1, d = -1, c = -1;
+  double seconds = 0;
+};
+
+void runIsolation(TestDatabase& db, const std::string& program, Outcome* run) {
+  auto start = Clock::now();
+  run->result = db.runProgram(program);
+  run->seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::cout << program << " wall time: " << run->seconds << " s\n";
+  run->out = lines(run->result.output);
+  ASSERT_EQ(run->result.status, 0) << run->result.output;
+  run->w = valueAfter(run->out, "W_ID : ");
+  run->d = valueAfter(run->out, "D_ID : ");
+  run->c = valueAfter(run->out, "C_ID : ");
+  ASSERT_GE(run->out.size(), 4u);
+  EXPECT_EQ(run->out[3], "");
+  ASSERT_TRUE(run->w >= 1 && run->w <= TEST_WAREHOUSES) << run->result.output;
+  ASSERT_TRUE(run->d >= 1 && run->d <= 10) << run->result.output;
+}
+
+// The timestamps of the events, which must come in this order.
+std::vector<double> schedule(const std::vector<std::string>& out,
+                             const std::vector<std::string>& events) {
+  std::vector<double> at;
+  int from = 0;
+  for (const std::string& event : events) {
+    int i = findLine(out, event, from);
+    EXPECT_GE(i, 0) << "missing or out of order: " << event;
+    if (i < 0) break;
+    at.push_back(timestampOf(out[i]));
+    from = i + 1;
+  }
+  return at;
+}
+
+double amountAfter(const std::vector<std::string>& out, const std::string& prefix) {
+  for (const std::string& line : out) {
+    if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size()));
+  }
+  ADD_FAILURE() << "no line " << prefix;
+  return NAN;
+}
+
+long long cents(double amount) {
+  return std::llround(amount * 100);
+}
+
+std::string twoDecimals(double amount) {
+  char text[32];
+  snprintf(text, sizeof text, "%.2f", amount);
+  return text;
+}
+
+bool hasLineStarting(const std::vector<std::string>& out, const std::string& prefix) {
+  for (const std::string& line : out) {
+    if (line.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+std::string key(long long w, long long d) {
+  return " NO_W_ID = " + std::to_string(w) + " AND NO_D_ID = " + std::to_string(d);
+}
+
+// Every district's NEW_ORDER rows (district 255 included), as count and an
+// order-independent checksum.
+std::map<long long, std::string> newOrders(Sql& sql, long long w) {
+  std::map<long long, std::string> districts;
+  for (long long d : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 255}) {
+    districts[d] = sql.text(
+        "SELECT CONCAT(COUNT(*), ':', COALESCE(SUM(CRC32(NO_O_ID)), 0))"
+        " FROM NEW_ORDER WHERE" +
+        key(w, d));
+  }
+  return districts;
+}
+
+std::map<long long, std::map<long long, std::string>> allNewOrders(Sql& sql) {
+  std::map<long long, std::map<long long, std::string>> all;
+  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) all[w] = newOrders(sql, w);
+  return all;
+}
+
+long long oldest(Sql& sql, long long w, long long d) {
+  return sql.integer("SELECT MIN(NO_O_ID) FROM NEW_ORDER WHERE" + key(w, d));
+}
+
+// The consistency conditions still hold (when consist is built yet).
+void expectConsistent(const TestDatabase& db) {
+  if (access(programPath("consist").c_str(), X_OK) != 0) {
+    std::cout << "consist is not built: consistency check skipped\n";
+    return;
+  }
+  RunResult r = db.runProgram("consist");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_GE(findLine(lines(r.output), "All consistency tests passed"), 0) << r.output;
+}
+
+// Tests 5 and 6: the course of the run, the report and the customer's balance.
+void checkBalanceTest(TestDatabase& db, int test) {
+  bool commit = test == 5;
+  Sql sql;
+  ASSERT_TRUE(sql.ok()) << sql.lastError();
+  std::map<std::pair<long long, long long>, long long> before;
+  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) {
+    for (long long d = 1; d <= 10; ++d) before[{w, d}] = oldest(sql, w, d);
+  }
+
+  Outcome run;
+  ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation" + std::to_string(test), &run));
+  const auto& out = run.out;
+  std::string w = std::to_string(run.w), d = std::to_string(run.d);
+  long long order = before[{run.w, run.d}];
+  // The customer is the one of the district's oldest undelivered order.
+  EXPECT_EQ(run.c, sql.integer("SELECT O_C_ID FROM ORDERS WHERE O_W_ID = " + w +
+                               " AND O_D_ID = " + d + " AND O_ID = " + std::to_string(order)));
+
+  std::vector<double> at =
+      schedule(out, {"T1(Delivery) start",
+                     commit ? "- T1 paused prior to commit" : "- T1 paused prior to rollback",
+                     "T2(Payment) start", "T1(Delivery) end", "T2(Payment) end"});
+  ASSERT_EQ(at.size(), 5u) << run.result.output;
+  // T2 starts 10 s after T1 (T1's line may wait a little for the scheduler).
+  EXPECT_GE(at[2] - at[0], 9.5);
+  EXPECT_GE(at[3] - at[1], 30.0);  // T1 holds its locks 30 s
+  EXPECT_GE(at[4], at[3]);         // T2 could only end after T1
+
+  double start = amountAfter(out, "Starting balance: ");
+  double delivered = commit ? amountAfter(out, "Add delivery: ") : 0;
+  double final = amountAfter(out, "Final balance: ");
+  double amount = sql.number("SELECT SUM(OL_AMOUNT) FROM ORDER_LINE WHERE OL_W_ID = " + w +
+                             " AND OL_D_ID = " + d + " AND OL_O_ID = " + std::to_string(order));
+  if (commit) {
+    EXPECT_EQ(cents(delivered), cents(amount));
+  }
+  EXPECT_EQ(cents(final), cents(start + delivered - 15.0));
+  EXPECT_EQ(cents(final),
+            cents(sql.number("SELECT C_BALANCE FROM CUSTOMER WHERE C_W_ID = " + w +
+                             " AND C_D_ID = " + d + " AND C_ID = " + std::to_string(run.c))));
+  std::vector<std::string> report = {"", "Using customer: " + std::to_string(run.c),
+                                     "Starting balance: " + twoDecimals(start)};
+  if (commit) report.push_back("Add delivery: " + twoDecimals(delivered));
+  report.push_back("Subtract payment: 15.00");
+  report.push_back("Final balance: " + twoDecimals(final));
+  report.push_back("");
+  report.push_back("Isolation test " + std::to_string(test) + " passed");
+  ASSERT_GE(out.size(), report.size());
+  EXPECT_EQ(std::vector<std::string>(out.end() - report.size(), out.end()), report)
+      << run.result.output;
+  if (!commit) {
+    EXPECT_FALSE(hasLineStarting(out, "Add delivery")) << run.result.output;
+  }
+
+  // The Delivery took each district's oldest order of the warehouse, or
+  // (rolled back) none.
+  for (long long dd = 1; dd <= 10; ++dd) {
+    long long expected = before[{run.w, dd}] + (commit ? 1 : 0);
+    EXPECT_EQ(oldest(sql, run.w, dd), expected) << "district " << dd;
+  }
+  expectConsistent(db);
+}
+
+TEST(Isolation5, PaymentWaitsForTheCommittedDeliveryAndPaysFromItsBalance) {
+  TestDatabase db;
+  ASSERT_TRUE(db.load("e2e_isolation5", TEST_WAREHOUSES));
+  checkBalanceTest(db, 5);
+}
+
+TEST(Isolation6, PaymentWaitsForTheRolledBackDeliveryAndPaysFromTheOldBalance) {
+  TestDatabase db;
+  ASSERT_TRUE(db.load("e2e_isolation6", TEST_WAREHOUSES));
+  checkBalanceTest(db, 6);
+}
+
+TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
+  TestDatabase db;
+  ASSERT_TRUE(db.load("e2e_isolation8", TEST_WAREHOUSES));
+  Sql sql;
+  ASSERT_TRUE(sql.ok()) << sql.lastError();
+  auto before = allNewOrders(sql);
+  std::map<std::pair<long long, long long>, long long> first;
+  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) {
+    for (long long d = 1; d <= 10; ++d) first[{w, d}] = oldest(sql, w, d);
+  }
+
+  Outcome run;
+  ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation8", &run));
+  const auto& out = run.out;
+  std::vector<double> at =
+      schedule(out, {"T1(Delivery) start",
+                     "- T1 paused after reading the NEW-ORDER table for selected district.",
+                     "T2(New-Order) start", "T1(Delivery) end", "T2(New-Order) end"});
+  ASSERT_EQ(at.size(), 5u) << run.result.output;
+  EXPECT_GE(at[2] - at[0], 19.5);  // T2 starts 20 s after T1, as above
+  EXPECT_GE(at[3] - at[1], 30.0);  // T1's pause at the empty district
+
+  long long order = valueAfter(out, "T2 Order ID: ");
+  int i = findLine(out, "Delivery results");
+  ASSERT_GE(i, 1) << run.result.output;
+  EXPECT_EQ(out[i - 1], "");
+  for (long long d = 1; d <= 10; ++d) {
+    char line[32];
+    snprintf(line, sizeof line, "[%2lld] : %lld", d, d == run.d ? -1 : first[{run.w, d}]);
+    EXPECT_EQ(out[i + d], line);
+  }
+  EXPECT_EQ(out[i + 11], "");
+  EXPECT_EQ(out[i + 12], "New order results:");
+  EXPECT_EQ(out[i + 13].rfind("T2 Customer last name: ", 0), 0u);
+  EXPECT_EQ(out[i + 15], "T2 # order lines: 5");
+  EXPECT_EQ(out[i + 16], "");
+  EXPECT_EQ(out[i + 17], "Isolation test 8 passed");
+  ASSERT_EQ(out.size(), static_cast<size_t>(i + 18)) << run.result.output;
+
+  // The district holds its former rows plus T2's order; nothing else moved,
+  // and T1's rollback left the other districts as they were.
+  auto after = allNewOrders(sql);
+  std::string district = " FROM NEW_ORDER WHERE" + key(run.w, run.d);
+  EXPECT_EQ(sql.integer("SELECT COUNT(*)" + district + " AND NO_O_ID = " + std::to_string(order)),
+            1);
+  EXPECT_EQ(sql.text("SELECT CONCAT(COUNT(*), ':', COALESCE(SUM(CRC32(NO_O_ID)), 0))" + district +
+                     " AND NO_O_ID <> " + std::to_string(order)),
+            before[run.w][run.d]);
+  after[run.w][run.d] = before[run.w][run.d];
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(before[run.w][255], "0:0");
+  expectConsistent(db);
+}
+
+// Starts a program with its output going to a file; its process id.
+pid_t startProgram(const std::string& program, const std::string& outputFile) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execl(programPath(program).c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Waits up to `seconds` for a line in the file; the file's lines.
+std::vector<std::string> waitForLine(const std::string& path, const std::string& text,
+                                     int seconds) {
+  for (auto end = Clock::now() + std::chrono::seconds(seconds); Clock::now() < end;) {
+    std::vector<std::string> out = lines(readFile(path));
+    if (findLine(out, text) >= 0) return out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return lines(readFile(path));
+}
+
+TEST(Isolation8, SigintDuringT1sPauseMovesTheRowsBack) {
+  TestDatabase db;
+  ASSERT_TRUE(db.load("e2e_isolation8_sigint", TEST_WAREHOUSES));
+  Sql sql;
+  ASSERT_TRUE(sql.ok()) << sql.lastError();
+  auto before = allNewOrders(sql);
+
+  std::string file = std::string(ACIDKIT_BINARY_DIR) + "/tests/isolation8_sigint.out";
+  pid_t pid = startProgram("isolation8", file);
+  ASSERT_GT(pid, 0);
+  std::string pause = "- T1 paused after reading the NEW-ORDER table for selected district.";
+  std::vector<std::string> out = waitForLine(file, pause, 60);
+  if (findLine(out, pause) < 0) {
+    kill(pid, SIGINT);
+    waitpid(pid, nullptr, 0);
+    FAIL() << readFile(file);
+  }
+  long long w = valueAfter(out, "W_ID : "), d = valueAfter(out, "D_ID : ");
+  EXPECT_EQ(sql.text("SELECT CONCAT(COUNT(*), ':', COALESCE(SUM(CRC32(NO_O_ID)), 0))"
+                     " FROM NEW_ORDER WHERE" +
+                     key(w, 255)),
+            before[w][d]);  // the rows are parked
+
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  auto interrupted = Clock::now();
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  std::cout << "isolation8 ended "
+            << std::chrono::duration<double>(Clock::now() - interrupted).count()
+            << " s after SIGINT\n";
+  out = lines(readFile(file));
+  ASSERT_TRUE(WIFEXITED(status)) << readFile(file);
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readFile(file);
+  EXPECT_GE(findLine(out, "NEW_ORDER rows restored"), 0) << readFile(file);
+  EXPECT_EQ(findLine(out, "T2(New-Order) start"), -1) << readFile(file);
+  EXPECT_EQ(findLine(out, "Isolation test 8 passed"), -1) << readFile(file);
+  EXPECT_EQ(allNewOrders(sql), before);
+}
+
+TEST(Isolation8, RowsLeftInDistrict255AreRefusedAndRepairedByHand) {
+  TestDatabase db;
+  ASSERT_TRUE(db.load("e2e_isolation8_refuse", TEST_WAREHOUSES));
+  Sql sql;
+  ASSERT_TRUE(sql.ok()) << sql.lastError();
+  auto loaded = allNewOrders(sql);
+  // What a killed run leaves behind, in every warehouse the program may draw.
+  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) {
+    ASSERT_TRUE(sql.exec("UPDATE NEW_ORDER SET NO_D_ID = 255 WHERE" + key(w, 3) +
+                         " ORDER BY NO_O_ID LIMIT 3"))
+        << sql.lastError();
+  }
+  auto parked = allNewOrders(sql);
+
+  RunResult refused = db.runProgram("isolation8");
+  long long w = valueAfter(lines(refused.output), "W_ID : ");
+  EXPECT_EQ(refused.status, 1) << refused.output;
+  EXPECT_NE(refused.output.find("District 255 of warehouse " + std::to_string(w) +
+                                " holds 3 NEW_ORDER rows"),
+            std::string::npos)
+      << refused.output;
+  EXPECT_NE(refused.output.find("repair-new-order " + std::to_string(w)), std::string::npos)
+      << refused.output;
+  EXPECT_EQ(findLine(lines(refused.output), "T1(Delivery) start"), -1) << refused.output;
+  EXPECT_EQ(allNewOrders(sql), parked);
+
+  // The repair command: lists where the rows fit, refuses a wrong district,
+  // moves them back to the right one.
+  std::string repair = programPath("repair-new-order") + " ";
+  for (long long ww = 1; ww <= TEST_WAREHOUSES; ++ww) {
+    std::string n = std::to_string(ww);
+    RunResult list = run(repair + n);
+    EXPECT_EQ(list.status, 0) << list.output;
+    EXPECT_NE(list.output.find("Districts of warehouse " + n + " the rows fit: 3\n"),
+              std::string::npos)
+        << list.output;
+    RunResult wrong = run(repair + n + " 4");
+    EXPECT_EQ(wrong.status, 1) << wrong.output;
+    EXPECT_EQ(allNewOrders(sql)[ww], parked[ww]);
+    RunResult right = run(repair + n + " 3");
+    EXPECT_EQ(right.status, 0) << right.output;
+  }
+  EXPECT_EQ(allNewOrders(sql), loaded);
+  RunResult nothing = run(repair + "1 3");
+  EXPECT_EQ(nothing.status, 0) << nothing.output;
+  EXPECT_NE(nothing.output.find("nothing to repair"), std::string::npos) << nothing.output;
+  expectConsistent(db);
+}
+
+}  // namespace
