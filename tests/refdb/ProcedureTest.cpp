@@ -60,22 +60,26 @@ class Procedures : public testing::Test {
   static void SetUpTestSuite() {
     const std::string refdb = sourcePath("db/refdb");
     const std::string sql = sourcePath("db/sql/");
-    gReady = run(refdb + " sql -e 'DROP DATABASE IF EXISTS " + kDb + "; CREATE DATABASE " + kDb +
-                 "' && cat " + sql + "schema.sql " + sql + "indexes.sql " +
-                 sourcePath("tests/refdb/fixture.sql") + " | " + refdb + " sql --db " + kDb +
-                 " && " + refdb + " procedures locking --db " + kDb)
-                 .status == 0;
+    if (run(refdb + " status").status != 0) {
+      gSetupError = "the reference server is not running; start it with: db/refdb start";
+      return;
+    }
+    RunResult built = run(refdb + " sql -e 'DROP DATABASE IF EXISTS " + kDb + "; CREATE DATABASE " +
+                          kDb + "' && cat " + sql + "schema.sql " + sql + "indexes.sql " +
+                          sourcePath("tests/refdb/fixture.sql") + " | " + refdb + " sql --db " +
+                          kDb + " && " + refdb + " procedures locking --db " + kDb);
+    if (built.status != 0) {
+      gSetupError = std::string("could not build ") + kDb + ":\n" + built.output;
+      return;
+    }
     TestDatabase db;
-    gReady = gReady && db.use("refdb_test");
+    if (!db.use("refdb_test")) gSetupError = "could not point TESTDB at " + std::string(kDb);
   }
   static void TearDownTestSuite() { refdbQuiet(std::string("drop-db ") + kDb); }
-  void SetUp() override {
-    ASSERT_TRUE(gReady) << "could not build " << kDb
-                        << " on the reference server; is it running? (db/refdb status)";
-  }
-  static bool gReady;
+  void SetUp() override { ASSERT_TRUE(gSetupError.empty()) << gSetupError; }
+  static std::string gSetupError;
 };
-bool Procedures::gReady = false;
+std::string Procedures::gSetupError;
 
 // --- outputs ----------------------------------------------------------------
 
