@@ -57,10 +57,6 @@ std::string rewriteSql(std::string_view text) {
                !(before != nullptr && isKeyword(*before, "AS")) && !isPunct(after, '(')) {
       // Bare SYSDATE is a column name to MariaDB outside ORACLE mode.
       out += "()";
-    } else if (isKeyword(t, "SQUANTITY")) {
-      // New-Order's stock lock names the quantity column without its underscore.
-      out.resize(out.size() - t.text.size());
-      out += "S_QUANTITY";
     }
   }
   return out;

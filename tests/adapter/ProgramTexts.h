@@ -18,7 +18,7 @@ inline constexpr const char* kNewOrder5 =
 inline constexpr const char* kNewOrder6 =
     "CALL getItemData(?,?,?,?)";
 inline constexpr const char* kNewOrder7 =
-    "SELECT S_DATA, SQUANTITY FROM STOCK WHERE S_I_ID = ?AND S_W_ID = ? FOR UPDATE; CALL getStockData(?,?,?,?,?,?)";
+    "SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ?AND S_W_ID = ? FOR UPDATE; CALL getStockData(?,?,?,?,?,?)";
 inline constexpr const char* kNewOrder8 =
     "UPDATE STOCK    SET S_QUANTITY   = ?      , S_YTD        = S_YTD + ?      , S_ORDER_CNT  = S_ORDER_CNT + 1      , S_REMOTE_CNT = S_REMOTE_CNT + ?  WHERE S_I_ID = ?    AND S_W_ID = ? ";
 inline constexpr const char* kNewOrder9 =
