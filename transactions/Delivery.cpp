@@ -60,7 +60,7 @@ int attempt(TransactionCall& call, void* context) {
     Oldest oldest = readOldestOrder(call);
     if (oldest == Oldest::none && c.firstPause != 0 && a.D_ID == a.selectedD_ID) {
       pauseWithMessage("- %s paused after reading the NEW-ORDER table for selected district.",
-                       a.label, c.firstPause > 0 ? static_cast<unsigned>(c.firstPause) : 0u);
+                       a.label, c.firstPause);
       c.firstPause = 0;
       oldest = readOldestOrder(call);
     }
@@ -84,7 +84,7 @@ int attempt(TransactionCall& call, void* context) {
   if (c.endPause > 0) {
     pauseWithMessage(
         c.rollback != 0 ? "- %s paused prior to rollback" : "- %s paused prior to commit", a.label,
-        static_cast<unsigned>(c.endPause));
+        c.endPause);
   }
   call.completion = c.rollback != 0 ? SQL_ROLLBACK : SQL_COMMIT;
   return kStepsDone;

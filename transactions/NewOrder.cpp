@@ -77,7 +77,7 @@ int attempt(TransactionCall& call, void* context) {
 
     if (k == 1 && c.pauseAfterFirstItem != 0) {
       pauseWithMessage("- %s paused after scanning first item (x)", a.label,
-                       static_cast<unsigned>(c.pauseAfterFirstItem));
+                       c.pauseAfterFirstItem);
     }
     // Serializable stock read; a database that cannot grant it per statement
     // still locks the row through the statement's FOR UPDATE.
@@ -102,7 +102,7 @@ int attempt(TransactionCall& call, void* context) {
 
   if (c.pauseBeforeEnd > 0) {
     pauseWithMessage(a.rollbackFlag ? "- %s paused prior to rollback" : "- %s paused prior to commit",
-                     a.label, static_cast<unsigned>(c.pauseBeforeEnd));
+                     a.label, c.pauseBeforeEnd);
   }
   call.completion = a.rollbackFlag ? SQL_ROLLBACK : SQL_COMMIT;
   return kStepsDone;

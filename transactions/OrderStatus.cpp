@@ -61,9 +61,8 @@ int attempt(TransactionCall& call, void* context) {
   if (!call.execute(kCustomer) || !call.execute(kLatestOrder)) return kStepFailed;
   if (c.pause != 0) {
     a.oIdBeforePause = a.O_ID;
-    // A negative pause waits no time rather than the better part of a century.
     pauseWithMessage("- %s paused after reading the ORDER table for selected customer.", a.label,
-                     c.pause > 0 ? static_cast<unsigned>(c.pause) : 0);
+                     c.pause);
     if (!call.execute(kLatestOrder)) return kStepFailed;
   }
   // An attempt cut short during the fetch may have left its cursor open.

@@ -19,11 +19,11 @@ void printWithTime(const char* message) {
   printWithTimeAt(stdout, now, message);
 }
 
-void pauseWithMessage(const char* format, const char* label, unsigned seconds) {
+void pauseWithMessage(const char* format, const char* label, int seconds) {
   char text[128];  // longest pause text with a 3-character label fits
   snprintf(text, sizeof text, format, label);
   printWithTime(text);
   fflush(stdout);
   // A signal may cut sleep short; the pause is only over when its time is.
-  for (unsigned left = seconds; left > 0;) left = sleep(left);
+  for (unsigned left = seconds > 0 ? seconds : 0; left > 0;) left = sleep(left);
 }

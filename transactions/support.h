@@ -14,5 +14,6 @@ void printWithTime(const char* message);
 void printWithTimeAt(FILE* out, const timeval& when, const char* message);
 
 // Pause of a transaction: the pause text with the thread label for %s as a
-// timestamped line, flushed, then a sleep of whole seconds.
-void pauseWithMessage(const char* format, const char* label, unsigned seconds);
+// timestamped line, flushed, then a sleep of whole seconds (none for a
+// negative number, which would otherwise last the better part of a century).
+void pauseWithMessage(const char* format, const char* label, int seconds);

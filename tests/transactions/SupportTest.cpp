@@ -71,6 +71,15 @@ TEST(PauseTest, PrintsTheTextWithTheLabelAndSleepsTheWholeSeconds) {
   EXPECT_NE(out.find("] - T1 paused prior to rollback\n"), std::string::npos) << out;
 }
 
+TEST(PauseTest, NegativeSecondsPrintTheTextAndDoNotSleep) {
+  testing::internal::CaptureStdout();
+  time_t before = time(nullptr);
+  pauseWithMessage("- %s paused after scanning first item (x)", "T2", -1);
+  EXPECT_LE(time(nullptr) - before, 1);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("- T2 paused after scanning first item (x)"),
+            std::string::npos);
+}
+
 TEST(PauseTest, LongestPauseTextWithThreeCharacterLabelIsWhole) {
   testing::internal::CaptureStdout();
   pauseWithMessage("- %s paused after reading the NEW-ORDER table for selected district.", "T10",
