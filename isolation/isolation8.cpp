@@ -188,6 +188,8 @@ int main() {
   // Without T2 the rows still wait for T1 to end before they go back.
   bool t2Started = startGuarded(&t2, NewOrder_T2) == 0;
   if (t2Started) joinThread(t2);
+  // The message has no line end of its own: T1's end line follows it here.
+  if (!t2Started) putchar('\n');
   joinThread(t1);
   if (unparkRows() != 0 || !t2Started) return exitPath();
 
