@@ -12,79 +12,15 @@
 #include <tuple>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "TestDb.h"
 
 using namespace acidkit_test;
 
 namespace {
 
-// What each of these programs waits out: the 30 s pause of the transaction
-// that the others meet (their sleeps lie inside it).
-constexpr double kScheduleSeconds = 30;
 constexpr double kSecondThreadDelay = 10;
 constexpr double kLateThreadDelay = 20;
-// A thread stamps its start line only once it runs, which on a busy machine
-// can be a little after the main thread started it.
-constexpr double kThreadStartSlack = 0.5;
-
-struct ProgramRun {
-  RunResult result;
-  std::vector<std::string> out;
-  std::string w, d, c;  // the drawn ids, as printed
-};
-
-// Runs the program, checks its exit status and its id lines, and reports
-// its wall time against the schedule.
-void runIsolation(TestDatabase& db, const std::string& program, ProgramRun* run) {
-  auto start = std::chrono::steady_clock::now();
-  run->result = db.runProgram(program);
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::cout << program << " wall time: " << seconds << " s, schedule " << kScheduleSeconds
-            << " s, ratio " << seconds / kScheduleSeconds << "\n";
-  run->out = lines(run->result.output);
-  ASSERT_EQ(run->result.status, 0) << run->result.output;
-  EXPECT_LT(seconds, kScheduleSeconds + 10) << "far behind its schedule";
-  const auto& out = run->out;
-  ASSERT_GE(out.size(), 4u) << run->result.output;
-  long long w = valueAfter(out, "W_ID : "), d = valueAfter(out, "D_ID : "),
-            c = valueAfter(out, "C_ID : ");
-  run->w = std::to_string(w);
-  run->d = std::to_string(d);
-  run->c = std::to_string(c);
-  EXPECT_EQ(out[0], "W_ID : " + run->w);
-  EXPECT_EQ(out[1], "D_ID : " + run->d);
-  EXPECT_EQ(out[2], "C_ID : " + run->c);
-  EXPECT_EQ(out[3], "");
-  ASSERT_TRUE(w >= 1 && w <= TEST_WAREHOUSES) << w;
-  ASSERT_TRUE(d >= 1 && d <= 10) << d;
-  ASSERT_TRUE(c >= 1 && c <= 3000) << c;
-}
-
-// The times of the events, whose timestamped lines must come in this order.
-std::vector<double> schedule(const std::vector<std::string>& out,
-                             const std::vector<std::string>& events) {
-  std::vector<double> at;
-  int from = 0;
-  for (const std::string& event : events) {
-    int i = findLine(out, event, from);
-    EXPECT_GE(i, 0) << "missing or out of order: " << event;
-    if (i < 0) break;
-    EXPECT_TRUE(isTimestampedLine(out[i], event)) << out[i];
-    at.push_back(timestampOf(out[i]));
-    from = i + 1;
-  }
-  return at;
-}
-
-// The last lines of the output are the report, line by line.
-void expectReport(const ProgramRun& run, const std::vector<std::string>& report) {
-  const auto& out = run.out;
-  ASSERT_GE(out.size(), report.size()) << run.result.output;
-  size_t first = out.size() - report.size();
-  for (size_t i = 0; i < report.size(); ++i) {
-    EXPECT_EQ(out[first + i], report[i]) << "line " << first + i + 1;
-  }
-}
 
 // The whole output: the id lines, `timestamped` lines of the run, then the
 // report.
@@ -124,26 +60,28 @@ class CustomerRows {
  public:
   CustomerRows(Sql& sql, const ProgramRun& run) : sql_(sql), run_(run) {}
   std::string lastName() {
-    return sql_.text("SELECT C_LAST FROM CUSTOMER WHERE C_W_ID = " + run_.w +
-                     " AND C_D_ID = " + run_.d + " AND C_ID = " + run_.c);
+    return sql_.text("SELECT C_LAST FROM CUSTOMER WHERE C_W_ID = " + std::to_string(run_.w) +
+                     " AND C_D_ID = " + std::to_string(run_.d) +
+                     " AND C_ID = " + std::to_string(run_.c));
   }
   // The customer's most recent order below `below`.
   long long latestOrder(long long below = LLONG_MAX) {
-    return sql_.integer("SELECT MAX(O_ID) FROM ORDERS WHERE O_W_ID = " + run_.w +
-                        " AND O_D_ID = " + run_.d + " AND O_C_ID = " + run_.c + " AND O_ID < " +
-                        std::to_string(below));
+    return sql_.integer("SELECT MAX(O_ID) FROM ORDERS WHERE O_W_ID = " + std::to_string(run_.w) +
+                        " AND O_D_ID = " + std::to_string(run_.d) + " AND O_C_ID = " +
+                        std::to_string(run_.c) + " AND O_ID < " + std::to_string(below));
   }
   long long lineCount(long long order) { return lineQuery("COUNT(*)", order); }
   long long itemSum(long long order) { return lineQuery("SUM(OL_I_ID)", order); }
   long long nextOrder() {
-    return sql_.integer("SELECT D_NEXT_O_ID FROM DISTRICT WHERE D_W_ID = " + run_.w +
-                        " AND D_ID = " + run_.d);
+    return sql_.integer("SELECT D_NEXT_O_ID FROM DISTRICT WHERE D_W_ID = " +
+                        std::to_string(run_.w) + " AND D_ID = " + std::to_string(run_.d));
   }
 
  private:
   long long lineQuery(const std::string& what, long long order) {
-    return sql_.integer("SELECT " + what + " FROM ORDER_LINE WHERE OL_W_ID = " + run_.w +
-                        " AND OL_D_ID = " + run_.d + " AND OL_O_ID = " + std::to_string(order));
+    return sql_.integer(
+        "SELECT " + what + " FROM ORDER_LINE WHERE OL_W_ID = " + std::to_string(run_.w) +
+        " AND OL_D_ID = " + std::to_string(run_.d) + " AND OL_O_ID = " + std::to_string(order));
   }
   Sql& sql_;
   const ProgramRun& run_;

@@ -5,62 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "TestDb.h"
 
 using namespace acidkit_test;
 
 namespace {
 
-struct Ids {
-  long long w, d, c;
-};
-
-// The three id lines and the empty line that open every isolation program.
-Ids checkIdLines(const std::vector<std::string>& out) {
-  EXPECT_GE(out.size(), 4u);
-  Ids ids{valueAfter(out, "W_ID : "), valueAfter(out, "D_ID : "), valueAfter(out, "C_ID : ")};
-  EXPECT_EQ(out[0], "W_ID : " + std::to_string(ids.w));
-  EXPECT_EQ(out[1], "D_ID : " + std::to_string(ids.d));
-  EXPECT_EQ(out[2], "C_ID : " + std::to_string(ids.c));
-  EXPECT_EQ(out[3], "");
-  EXPECT_TRUE(ids.w >= 1 && ids.w <= TEST_WAREHOUSES) << ids.w;
-  EXPECT_TRUE(ids.d >= 1 && ids.d <= 10) << ids.d;
-  EXPECT_TRUE(ids.c >= 1 && ids.c <= 3000) << ids.c;
-  return ids;
-}
-
-// The timestamped lines come in this order, each after the one before.
-std::vector<double> checkSchedule(const std::vector<std::string>& out,
-                                  const std::vector<std::string>& events) {
-  std::vector<double> at;
-  int from = 0;
-  for (const std::string& event : events) {
-    int i = findLine(out, event, from);
-    EXPECT_GE(i, 0) << "missing or out of order: " << event;
-    if (i < 0) break;
-    EXPECT_TRUE(isTimestampedLine(out[i], event)) << out[i];
-    at.push_back(timestampOf(out[i]));
-    from = i + 1;
-  }
-  return at;
-}
-
-struct ProgramRun {
-  RunResult result;
-  std::vector<std::string> out;
-  Ids ids;
-  long long initial;  // D_NEXT_O_ID before the threads
-};
-
-void runIsolation(TestDatabase& db, const std::string& program, ProgramRun* run) {
-  run->result = db.runProgram(program);
-  run->out = lines(run->result.output);
-  ASSERT_EQ(run->result.status, 0) << run->result.output;
-  run->ids = checkIdLines(run->out);
-}
-
-std::string where(const Ids& ids) {
-  return " WHERE O_W_ID = " + std::to_string(ids.w) + " AND O_D_ID = " + std::to_string(ids.d);
+std::string where(const ProgramRun& run) {
+  return " WHERE O_W_ID = " + std::to_string(run.w) + " AND O_D_ID = " + std::to_string(run.d);
 }
 
 TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
@@ -70,13 +23,13 @@ TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation3", &run));
   const auto& out = run.out;
 
-  std::vector<double> at = checkSchedule(
-      out, {"T1(New-Order) start", "- T1 paused prior to commit", "T2(New-Order) start",
-            "T1(New-Order) end", "T2(New-Order) end"});
+  std::vector<double> at =
+      schedule(out, {"T1(New-Order) start", "- T1 paused prior to commit", "T2(New-Order) start",
+                     "T1(New-Order) end", "T2(New-Order) end"});
   ASSERT_EQ(at.size(), 5u) << run.result.output;
-  EXPECT_GE(at[2] - at[0], 9.5);  // T2 starts 10 s after T1 (its line waits for the scheduler)
-  EXPECT_GE(at[3] - at[1], 30.0);  // T1 holds its locks 30 s
-  EXPECT_GE(at[4], at[3]);         // T2 could only end after T1
+  EXPECT_GE(at[2] - at[0], 10 - kThreadStartSlack);  // T2 starts 10 s after T1
+  EXPECT_GE(at[3] - at[1], 30.0);                    // T1 holds its locks 30 s
+  EXPECT_GE(at[4], at[3]);                           // T2 could only end after T1
 
   long long initial = valueAfter(out, "Initial D_NEXT_O_ID : ");
   long long t1 = valueAfter(out, "Order id of T1      : ");
@@ -96,13 +49,14 @@ TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
   // Both orders were committed with their own five lines.
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
-  std::string w = std::to_string(run.ids.w), d = std::to_string(run.ids.d);
-  EXPECT_EQ(sql.integer("SELECT D_NEXT_O_ID FROM DISTRICT WHERE D_W_ID = " + w + " AND D_ID = " + d),
-            final);
+  std::string w = std::to_string(run.w), d = std::to_string(run.d);
+  EXPECT_EQ(
+      sql.integer("SELECT D_NEXT_O_ID FROM DISTRICT WHERE D_W_ID = " + w + " AND D_ID = " + d),
+      final);
   for (auto [order, firstItem] : {std::pair{t1, 1013}, std::pair{t2, 1023}}) {
     std::string o = std::to_string(order);
-    EXPECT_EQ(sql.integer("SELECT COUNT(*) FROM ORDERS" + where(run.ids) + " AND O_ID = " + o +
-                          " AND O_C_ID = " + std::to_string(run.ids.c)),
+    EXPECT_EQ(sql.integer("SELECT COUNT(*) FROM ORDERS" + where(run) + " AND O_ID = " + o +
+                          " AND O_C_ID = " + std::to_string(run.c)),
               1);
     EXPECT_EQ(sql.integer("SELECT COUNT(*) FROM NEW_ORDER WHERE NO_W_ID = " + w +
                           " AND NO_D_ID = " + d + " AND NO_O_ID = " + o),
@@ -120,11 +74,11 @@ TEST(Isolation4, T2WaitsForT1sRollbackAndTakesT1sOrderNumber) {
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation4", &run));
   const auto& out = run.out;
 
-  std::vector<double> at = checkSchedule(
-      out, {"T1(New-Order) start", "- T1 paused prior to rollback", "T2(New-Order) start",
-            "T1(New-Order) end", "T2(New-Order) end"});
+  std::vector<double> at =
+      schedule(out, {"T1(New-Order) start", "- T1 paused prior to rollback", "T2(New-Order) start",
+                     "T1(New-Order) end", "T2(New-Order) end"});
   ASSERT_EQ(at.size(), 5u) << run.result.output;
-  EXPECT_GE(at[2] - at[0], 9.5);
+  EXPECT_GE(at[2] - at[0], 10 - kThreadStartSlack);
   EXPECT_GE(at[3] - at[1], 30.0);
   EXPECT_GE(at[4], at[3]);
 
@@ -145,14 +99,14 @@ TEST(Isolation4, T2WaitsForT1sRollbackAndTakesT1sOrderNumber) {
   // Only T2's order exists under that number; T1 left no line behind.
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
-  std::string w = std::to_string(run.ids.w), d = std::to_string(run.ids.d);
-  std::string lines = "SELECT COUNT(*) FROM ORDER_LINE WHERE OL_W_ID = " + w + " AND OL_D_ID = " +
-                      d + " AND OL_O_ID = " + std::to_string(t2);
+  std::string w = std::to_string(run.w), d = std::to_string(run.d);
+  std::string lines = "SELECT COUNT(*) FROM ORDER_LINE WHERE OL_W_ID = " + w +
+                      " AND OL_D_ID = " + d + " AND OL_O_ID = " + std::to_string(t2);
   EXPECT_EQ(sql.integer(lines), 5);
   EXPECT_EQ(sql.integer(lines + " AND OL_I_ID IN (1014, 2014, 3014, 4014)"), 0);
-  EXPECT_EQ(sql.integer("SELECT COUNT(*) FROM ORDERS" + where(run.ids) + " AND O_ID > " +
-                        std::to_string(t2)),
-            0);
+  EXPECT_EQ(
+      sql.integer("SELECT COUNT(*) FROM ORDERS" + where(run) + " AND O_ID > " + std::to_string(t2)),
+      0);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "TestDb.h"
 
 using namespace acidkit_test;
@@ -24,44 +25,6 @@ using namespace acidkit_test;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Outcome {
-  RunResult result;
-  std::vector<std::string> out;
-  long long w = -1, d = -1, c = -1;
-  double seconds = 0;
-};
-
-void runIsolation(TestDatabase& db, const std::string& program, Outcome* run) {
-  auto start = Clock::now();
-  run->result = db.runProgram(program);
-  run->seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::cout << program << " wall time: " << run->seconds << " s\n";
-  run->out = lines(run->result.output);
-  ASSERT_EQ(run->result.status, 0) << run->result.output;
-  run->w = valueAfter(run->out, "W_ID : ");
-  run->d = valueAfter(run->out, "D_ID : ");
-  run->c = valueAfter(run->out, "C_ID : ");
-  ASSERT_GE(run->out.size(), 4u);
-  EXPECT_EQ(run->out[3], "");
-  ASSERT_TRUE(run->w >= 1 && run->w <= TEST_WAREHOUSES) << run->result.output;
-  ASSERT_TRUE(run->d >= 1 && run->d <= 10) << run->result.output;
-}
-
-// The timestamps of the events, which must come in this order.
-std::vector<double> schedule(const std::vector<std::string>& out,
-                             const std::vector<std::string>& events) {
-  std::vector<double> at;
-  int from = 0;
-  for (const std::string& event : events) {
-    int i = findLine(out, event, from);
-    EXPECT_GE(i, 0) << "missing or out of order: " << event;
-    if (i < 0) break;
-    at.push_back(timestampOf(out[i]));
-    from = i + 1;
-  }
-  return at;
-}
 
 double amountAfter(const std::vector<std::string>& out, const std::string& prefix) {
   for (const std::string& line : out) {
@@ -136,7 +99,7 @@ void checkBalanceTest(TestDatabase& db, int test) {
     for (long long d = 1; d <= 10; ++d) before[{w, d}] = oldest(sql, w, d);
   }
 
-  Outcome run;
+  ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation" + std::to_string(test), &run));
   const auto& out = run.out;
   std::string w = std::to_string(run.w), d = std::to_string(run.d);
@@ -151,7 +114,7 @@ void checkBalanceTest(TestDatabase& db, int test) {
                      "T2(Payment) start", "T1(Delivery) end", "T2(Payment) end"});
   ASSERT_EQ(at.size(), 5u) << run.result.output;
   // T2 starts 10 s after T1 (T1's line may wait a little for the scheduler).
-  EXPECT_GE(at[2] - at[0], 9.5);
+  EXPECT_GE(at[2] - at[0], 10 - kThreadStartSlack);
   EXPECT_GE(at[3] - at[1], 30.0);  // T1 holds its locks 30 s
   EXPECT_GE(at[4], at[3]);         // T2 could only end after T1
 
@@ -213,7 +176,7 @@ TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
     for (long long d = 1; d <= 10; ++d) first[{w, d}] = oldest(sql, w, d);
   }
 
-  Outcome run;
+  ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation8", &run));
   const auto& out = run.out;
   std::vector<double> at =
@@ -221,7 +184,7 @@ TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
                      "- T1 paused after reading the NEW-ORDER table for selected district.",
                      "T2(New-Order) start", "T1(Delivery) end", "T2(New-Order) end"});
   ASSERT_EQ(at.size(), 5u) << run.result.output;
-  EXPECT_GE(at[2] - at[0], 19.5);  // T2 starts 20 s after T1, as above
+  EXPECT_GE(at[2] - at[0], 20 - kThreadStartSlack);  // T2 starts 20 s after T1
   EXPECT_GE(at[3] - at[1], 30.0);  // T1's pause at the empty district
 
   long long order = valueAfter(out, "T2 Order ID: ");
