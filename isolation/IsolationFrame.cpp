@@ -101,7 +101,9 @@ void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label) {
   arg->C_ID = gC_ID;
 }
 
-SideConnection::~SideConnection() { release(); }
+SideConnection::~SideConnection() {
+  release();
+}
 
 int SideConnection::open() {
   if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, gEnv, &dbc_))) {
@@ -128,8 +130,8 @@ int SideConnection::open() {
 
 int SideConnection::fail() {
   if (stmt_ != SQL_NULL_HSTMT) {
-    SQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, nullptr, nullptr, (SQLCHAR*)message_,
-                  sizeof message_, nullptr);
+    SQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, nullptr, nullptr, (SQLCHAR*)message_, sizeof message_,
+                  nullptr);
     puts(message_);
   }
   if (dbc_ != SQL_NULL_HDBC) {

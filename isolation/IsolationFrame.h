@@ -91,9 +91,9 @@ class SideConnection {
 int32_t getD_NEXT_O_ID();
 
 // --- template implementation ---
-#include "support.h"
-
 #include <cstdio>
+
+#include "support.h"
 
 template <class Call>
 int traced(const char* name, const char* errorText, Call call) {

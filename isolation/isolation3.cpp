@@ -16,8 +16,8 @@ int main() {
   printf("Order id of T2      : %d\n", gNewOrderArg2.O_ID);
   printf("Final D_NEXT_O_ID   : %d\n", gD_NEXT_O_ID2);
 
-  bool passed = gNewOrderArg2.O_ID + 1 == gD_NEXT_O_ID2 &&
-                gNewOrderArg2.O_ID == gNewOrderArg1.O_ID + 1;
+  bool passed =
+      gNewOrderArg2.O_ID + 1 == gD_NEXT_O_ID2 && gNewOrderArg2.O_ID == gNewOrderArg1.O_ID + 1;
   // An order number read from a failed New-Order proves nothing.
   return finish(3, passed && gNewOrderResult1 == 0 && gNewOrderResult2 == 0);
 }

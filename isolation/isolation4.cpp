@@ -17,6 +17,6 @@ int main() {
 
   bool passed = gNewOrderArg2.O_ID + 1 == gD_NEXT_O_ID2 && gNewOrderArg2.O_ID == gD_NEXT_O_ID1;
   // T1 must have rolled back as planned, not failed.
-  return finish(4, passed && gNewOrderResult1 == 0 && gNewOrderArg1.rollbackFlag &&
-                       gNewOrderResult2 == 0);
+  return finish(
+      4, passed && gNewOrderResult1 == 0 && gNewOrderArg1.rollbackFlag && gNewOrderResult2 == 0);
 }

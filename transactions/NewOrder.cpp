@@ -12,7 +12,8 @@ const char* const kStatements[] = {
     "CALL getSysDate(?)",
     "CALL getWarehouseCustomer(?,?,?,?,?,?,?)",
     "CALL updateDistrictGetOrderline(?,?,?,?)",
-    "INSERT INTO ORDERS (O_ID                   , O_D_ID                   , O_W_ID                 "
+    "INSERT INTO ORDERS (O_ID                   , O_D_ID                   , O_W_ID                "
+    " "
     "  , O_C_ID                   , O_ENTRY_D                   , O_OL_CNT                   , "
     "O_ALL_LOCAL) VALUES (?, ?, ?, ?, TO_DATE(?,'YYYY-MM-DD HH24:MI:SS'), ?, ?) ",
     "INSERT INTO NEW_ORDER (NO_O_ID                      , NO_D_ID                      , NO_W_ID) "
@@ -30,8 +31,17 @@ const char* const kStatements[] = {
     "                     , OL_DIST_INFO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
 };
 
-enum Stmt { kSysDate, kWarehouseCustomer, kDistrict, kOrders, kNewOrder, kItem, kStock,
-            kStockUpdate, kOrderLine };
+enum Stmt {
+  kSysDate,
+  kWarehouseCustomer,
+  kDistrict,
+  kOrders,
+  kNewOrder,
+  kItem,
+  kStock,
+  kStockUpdate,
+  kOrderLine
+};
 
 // SQL_ATTR_TXN_ISOLATION asked of the stock statement alone.
 constexpr SQLINTEGER kStatementIsolation = 108;
@@ -76,8 +86,7 @@ int attempt(TransactionCall& call, void* context) {
     memcpy(line.I_NAME, a.I_NAME, sizeof line.I_NAME);
 
     if (k == 1 && c.pauseAfterFirstItem != 0) {
-      pauseWithMessage("- %s paused after scanning first item (x)", a.label,
-                       c.pauseAfterFirstItem);
+      pauseWithMessage("- %s paused after scanning first item (x)", a.label, c.pauseAfterFirstItem);
     }
     // Serializable stock read; a database that cannot grant it per statement
     // still locks the row through the statement's FOR UPDATE.
@@ -86,7 +95,7 @@ int attempt(TransactionCall& call, void* context) {
     line.S_QUANTITY = a.S_QUANTITY;
     line.brandGeneric =
         strstr(a.I_DATA, "original") != nullptr && strstr(a.S_DATA, "original") != nullptr ? 'B'
-                                                                                          : 'G';
+                                                                                           : 'G';
     int32_t quantity = a.S_QUANTITY - a.OL_QUANTITY;
     if (quantity < 10) quantity += 91;
     a.S_QUANTITY = quantity;
@@ -101,8 +110,9 @@ int attempt(TransactionCall& call, void* context) {
   a.totalAmount = (a.W_TAX + 1.0 + a.D_TAX) * a.totalAmount * (1.0 - a.C_DISCOUNT);
 
   if (c.pauseBeforeEnd > 0) {
-    pauseWithMessage(a.rollbackFlag ? "- %s paused prior to rollback" : "- %s paused prior to commit",
-                     a.label, c.pauseBeforeEnd);
+    pauseWithMessage(
+        a.rollbackFlag ? "- %s paused prior to rollback" : "- %s paused prior to commit", a.label,
+        c.pauseBeforeEnd);
   }
   call.completion = a.rollbackFlag ? SQL_ROLLBACK : SQL_COMMIT;
   return kStepsDone;

@@ -13,7 +13,9 @@
 
 extern SQLHENV gEnv;  // the process's environment; each program's main owns it
 
-inline bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+inline bool succeeded(SQLRETURN rc) {
+  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
 
 inline constexpr int kMaxStatements = 9;
 
@@ -24,8 +26,8 @@ struct TransactionCall {
   SQLINTEGER nativeError = 0;
   char message[256] = {};
   int retries = 0;
-  int failing = -1;         // statement (0-based) whose failure the frame handles
-  int lastExecuted = -1;    // statement executed last: blamed when the end fails
+  int failing = -1;       // statement (0-based) whose failure the frame handles
+  int lastExecuted = -1;  // statement executed last: blamed when the end fails
   SQLSMALLINT completion = SQL_COMMIT;
 
   // Executes statement i. On failure it becomes the failing statement and

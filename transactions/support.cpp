@@ -8,9 +8,9 @@ void printWithTimeAt(FILE* out, const timeval& when, const char* message) {
   time_t seconds = when.tv_sec;
   tm local{};
   localtime_r(&seconds, &local);  // own result per call: threads log at once
-  fprintf(out, "[%04d-%02d-%02d %02d:%02d:%02d.%06ld] %s\n", local.tm_year + 1900,
-          local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-          static_cast<long>(when.tv_usec), message);
+  fprintf(out, "[%04d-%02d-%02d %02d:%02d:%02d.%06ld] %s\n", local.tm_year + 1900, local.tm_mon + 1,
+          local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<long>(when.tv_usec),
+          message);
 }
 
 void printWithTime(const char* message) {

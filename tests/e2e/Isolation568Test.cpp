@@ -185,7 +185,7 @@ TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
                      "T2(New-Order) start", "T1(Delivery) end", "T2(New-Order) end"});
   ASSERT_EQ(at.size(), 5u) << run.result.output;
   EXPECT_GE(at[2] - at[0], 20 - kThreadStartSlack);  // T2 starts 20 s after T1
-  EXPECT_GE(at[3] - at[1], 30.0);  // T1's pause at the empty district
+  EXPECT_GE(at[3] - at[1], 30.0);                    // T1's pause at the empty district
 
   long long order = valueAfter(out, "T2 Order ID: ");
   int i = findLine(out, "Delivery results");

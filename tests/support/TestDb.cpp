@@ -64,7 +64,9 @@ bool TestDatabase::useUnreachable() {
   return run("sed -i 's/^\\(Port *= *\\).*/\\11/' " + iniDir_ + "/odbc.ini").status == 0;
 }
 
-bool TestDatabase::enableFaults() { return refdb("faults on --db " + name_); }
+bool TestDatabase::enableFaults() {
+  return refdb("faults on --db " + name_);
+}
 
 bool TestDatabase::load(const std::string& name, int warehouses) {
   return refdb("load " + std::to_string(warehouses) + " --db acidkit_" + name + " --replace") &&
@@ -181,8 +183,8 @@ int findLine(const std::vector<std::string>& all, const std::string& text, int f
 double timestampOf(const std::string& line) {
   tm t{};
   long micros = 0;
-  if (sscanf(line.c_str(), "[%d-%d-%d %d:%d:%d.%ld]", &t.tm_year, &t.tm_mon, &t.tm_mday,
-             &t.tm_hour, &t.tm_min, &t.tm_sec, &micros) != 7) {
+  if (sscanf(line.c_str(), "[%d-%d-%d %d:%d:%d.%ld]", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+             &t.tm_min, &t.tm_sec, &micros) != 7) {
     return -1;
   }
   t.tm_year -= 1900;

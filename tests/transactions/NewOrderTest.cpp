@@ -1,12 +1,11 @@
 // New-Order and the transaction frame against the reference database.
-#include "NewOrder.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "NewOrder.h"
 #include "TestDb.h"
 #include "TransactionFrame.h"
 
@@ -101,8 +100,7 @@ TEST_F(NewOrderTest, CommitsAnOrderWithItsLinesStockAndTotal) {
   EXPECT_FALSE(arg.rollbackFlag);
   EXPECT_EQ(nextOrderId(), next + 1);
   EXPECT_EQ(strlen(arg.O_ENTRY_D), 19u) << arg.O_ENTRY_D;
-  EXPECT_EQ(entryDate(),
-            arg.O_ENTRY_D);
+  EXPECT_EQ(entryDate(), arg.O_ENTRY_D);
   EXPECT_EQ(count("NEW_ORDER", orderKey("NO_")), 1);
   EXPECT_EQ(count("ORDER_LINE", orderKey("OL_")), 5);
 
@@ -111,13 +109,14 @@ TEST_F(NewOrderTest, CommitsAnOrderWithItsLinesStockAndTotal) {
   EXPECT_EQ(arg.orderLines[1].S_QUANTITY, 14);
   EXPECT_EQ(sql->integer("SELECT S_QUANTITY FROM STOCK WHERE S_W_ID = 1 AND S_I_ID = 2001"), 100);
   const char brands[] = {'G', 'G', 'B', 'G', 'G'};
-  for (int k = 0; k < 5; ++k) EXPECT_EQ(arg.orderLines[k].brandGeneric, brands[k]) << "line " << k + 1;
+  for (int k = 0; k < 5; ++k)
+    EXPECT_EQ(arg.orderLines[k].brandGeneric, brands[k]) << "line " << k + 1;
   EXPECT_EQ(sql->integer("SELECT S_REMOTE_CNT FROM STOCK WHERE S_W_ID = 2 AND S_I_ID = 4001"),
             remoteBefore + 1);
   EXPECT_EQ(count("ORDER_LINE", orderKey("OL_") + " AND OL_NUMBER = 4 AND OL_SUPPLY_W_ID = 2"), 1);
   // The line's district text is the stock's S_DIST_03 (district 3).
   EXPECT_EQ(sql->text("SELECT OL_DIST_INFO FROM ORDER_LINE WHERE " + orderKey("OL_") +
-                     " AND OL_NUMBER = 1"),
+                      " AND OL_NUMBER = 1"),
             sql->text("SELECT S_DIST_03 FROM STOCK WHERE S_W_ID = 1 AND S_I_ID = 1001"));
 
   double sum = 0;
@@ -223,22 +222,22 @@ TEST_F(NewOrderTest, RetryableErrorsRunTheOrderAgainAtMostSixTimes) {
     long long next = nextOrderId();
     ASSERT_TRUE(sql->exec("DELETE FROM acidkit_fault"));
     ASSERT_TRUE(sql->exec("INSERT INTO acidkit_fault (point, remaining, errno) VALUES ('" +
-                         std::string(c.point) + "', " + std::to_string(c.failures) + ", " +
-                         std::to_string(c.errorCode) + ")"));
+                          std::string(c.point) + "', " + std::to_string(c.failures) + ", " +
+                          std::to_string(c.errorCode) + ")"));
     EXPECT_EQ(call(0, 0), c.result) << output;
     EXPECT_EQ(sql->integer("SELECT fired FROM acidkit_fault"), c.failures);
     if (c.result == 0) {
       EXPECT_EQ(output, "");
       EXPECT_EQ(nextOrderId(), next + 1);  // committed once
       EXPECT_EQ(count("ORDER_LINE", orderKey("OL_")), 5);
-      EXPECT_EQ(entryDate(),
-                arg.O_ENTRY_D);
+      EXPECT_EQ(entryDate(), arg.O_ENTRY_D);
     } else {
       // The statement's message, then the connection's (which has no record of
       // its own, so the buffer still holds the statement's); nothing committed.
       std::vector<std::string> out = lines(output);
       ASSERT_EQ(out.size(), 4u) << output;
-      EXPECT_NE(out[1].find("acidkit fault injected at " + std::string(c.point)), std::string::npos);
+      EXPECT_NE(out[1].find("acidkit fault injected at " + std::string(c.point)),
+                std::string::npos);
       EXPECT_EQ(out[0], "");
       EXPECT_EQ(out[2], "");
       EXPECT_EQ(out[3], out[1]);

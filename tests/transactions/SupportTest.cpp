@@ -48,7 +48,8 @@ TEST_F(TimestampTest, EveryFieldIsZeroFilledToItsWidth) {
     const char* expected;
   } cases[] = {
       {{utc(2026, 1, 7, 9, 5, 3), 42}, "[2026-01-07 09:05:03.000042] T1(New-Order) start\n"},
-      {{utc(2026, 12, 31, 23, 59, 59), 999999}, "[2026-12-31 23:59:59.999999] T1(New-Order) start\n"},
+      {{utc(2026, 12, 31, 23, 59, 59), 999999},
+       "[2026-12-31 23:59:59.999999] T1(New-Order) start\n"},
       {{utc(2027, 1, 1, 0, 0, 0), 0}, "[2027-01-01 00:00:00.000000] T1(New-Order) start\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(lineAt(c.when, "T1(New-Order) start"), c.expected);
@@ -76,8 +77,9 @@ TEST(PauseTest, NegativeSecondsPrintTheTextAndDoNotSleep) {
   time_t before = time(nullptr);
   pauseWithMessage("- %s paused after scanning first item (x)", "T2", -1);
   EXPECT_LE(time(nullptr) - before, 1);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("- T2 paused after scanning first item (x)"),
-            std::string::npos);
+  EXPECT_NE(
+      testing::internal::GetCapturedStdout().find("- T2 paused after scanning first item (x)"),
+      std::string::npos);
 }
 
 TEST(PauseTest, LongestPauseTextWithThreeCharacterLabelIsWhole) {
