@@ -1,12 +1,14 @@
-// The server killed while transactions hold their locks, then restarted. The
-// nine isolation programs run side by side on a private server of the tests
-// (never the shared one), each on a database of its own; once every program
+// Servers that die or stop answering, on a private server of the tests (never
+// the shared one). Killed while transactions hold their locks, then
+// restarted: the nine isolation programs run side by side, each on a
+// database of its own; once every program
 // has a transaction paused holding locks and another one waiting for them,
 // the server is killed (SIGKILL) and started again. Every waiting transaction
 // must report the lost connection, every paused one must report its failure
 // when it wakes, every program must reach its verdict with exit status 0
 // within a bounded time, hold no handle at exit, and leave its database as it
 // was: nothing of the interrupted transactions committed, nothing lost.
+// Frozen (SIGSTOP): the data source's timeouts end every wait with a report.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,9 +17,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <regex>
 #include <thread>
 
 #include "Reliability.h"
+#include "TestDb.h"
 
 using namespace acidkit_test;
 
@@ -215,6 +219,101 @@ TEST(ServerKill, EveryPausedProgramReportsTheLossReachesItsVerdictAndLosesNothin
     EXPECT_EQ(consist.status, 0) << consist.output;
     EXPECT_NE(findLine(consist.out, "All consistency tests passed"), -1) << consist.output;
   }
+}
+
+// Stops the server process (SIGSTOP) and lets it go on (SIGCONT) when done:
+// it keeps its connections but answers nothing.
+class Freeze {
+ public:
+  explicit Freeze(int pid) : pid_(pid) { EXPECT_EQ(kill(pid_, SIGSTOP), 0); }
+  ~Freeze() { kill(pid_, SIGCONT); }
+
+ private:
+  int pid_;
+};
+
+TEST(ServerFrozen, TheDataSourceTimeoutsEndEveryWaitWithAReport) {
+  PrivateServer instance;
+  ASSERT_TRUE(instance.start());
+  const Server& server = instance.server();
+  ASSERT_EQ(server.loadTemplate().status, 0);
+  CheckedDatabase db;
+  ASSERT_TRUE(db.create("frozen", server));
+
+  // The data source bounds every wait, longer than the longest lock wait.
+  const std::string ini = readText(db.plainIniDir() + "/odbc.ini");
+  for (const char* key : {"CONN_TIMEOUT", "READ_TIMEOUT", "WRITE_TIMEOUT"}) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(ini, m, std::regex(std::string("\\n") + key + R"( *= *(\d+))")))
+        << key << " missing:\n"
+        << ini;
+    if (std::string(key) != "CONN_TIMEOUT") {
+      EXPECT_GT(std::stoi(m[1]), 180) << key;
+    }
+  }
+  // Short ones here, so that the test does not wait ten minutes.
+  for (const char* key : {"CONN_TIMEOUT", "READ_TIMEOUT", "WRITE_TIMEOUT"}) {
+    db.setDataSourceValue(key, "3");
+  }
+  db.useHere();
+  const int pid = server.pid();
+  ASSERT_GT(pid, 0);
+  const std::string lost = "~.*(Lost connection|Server has gone away).*";
+
+  {
+    SCOPED_TRACE("frozen before the program starts");
+    Freeze frozen(pid);
+    const std::string noAnswer = connectError().message;
+    ProgramRun run = db.run("isolation3", Checker::kSanitized, 60);
+    EXPECT_EQ(run.status, 1) << run.output;
+    std::vector<std::string> expected = {"W_ID : ", "D_ID : ", "C_ID : ",          "",
+                                         "",        noAnswer,  "Error D_NEXT_O_ID"};
+    const Ids ids = idsOf(run);
+    expected[0] += std::to_string(ids.w);
+    expected[1] += std::to_string(ids.d);
+    expected[2] += std::to_string(ids.c);
+    expectExactLines(run, expected, "isolation3");
+    EXPECT_LT(run.seconds, 20) << run.output;
+    expectNoHandlesHeld(run, "isolation3");
+  }
+  {
+    SCOPED_TRACE("frozen while T1 is paused holding its locks");
+    const std::string dir = freshRunDir("frozen_isolation3");
+    std::string command = "timeout -k 10 120 sh -c " +
+                          shellQuote(db.command("isolation3", Checker::kSanitized, dir)) + " > " +
+                          dir + "/out 2>&1; echo $? > " + dir + "/status";
+    ASSERT_EQ(std::system(("(" + command + ") >/dev/null 2>&1 &").c_str()), 0);
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < deadline &&
+           findLine(lines(readText(dir + "/out")), "- T1 paused prior to commit") == -1) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    Freeze frozen(pid);
+    const std::string noAnswer = connectError().message;
+    while (Clock::now() < deadline + std::chrono::seconds(60) &&
+           readText(dir + "/status").empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    std::string status = readText(dir + "/status");
+    ASSERT_FALSE(status.empty()) << "isolation3 hangs:\n" << readText(dir + "/out");
+    ProgramRun run = db.collect(dir, std::atoi(status.c_str()), readText(dir + "/out"));
+    // T2 cannot connect, T1 cannot end its transaction, the final read
+    // cannot connect: each says so, and the program takes its exit path.
+    EXPECT_EQ(run.status, 1) << run.output;
+    expectLinesInOrder(
+        run,
+        {"T2(New-Order) start", "", noAnswer, "Error New Order Transaction!", "T2(New-Order) end"},
+        "isolation3 T2");
+    expectLinesInOrder(run,
+                       {"- T1 paused prior to commit", "", lost, "Error New Order Transaction!",
+                        "T1(New-Order) end", "", noAnswer, "Error D_NEXT_O_ID"},
+                       "isolation3 T1");
+    expectNoHandlesHeld(run, "isolation3");
+  }
+  // Going on, the server holds a consistent database (T1's commit, sent
+  // before the freeze, may or may not have been applied: in doubt).
+  ProgramRun consist = db.run("consist");
+  EXPECT_NE(findLine(consist.out, "All consistency tests passed"), -1) << consist.output;
 }
 
 }  // namespace

@@ -165,11 +165,18 @@ void CheckedDatabase::addDataSourceLine(const std::string& line) const {
   }
 }
 
+void CheckedDatabase::setDataSourceValue(const std::string& key, const std::string& value) const {
+  for (const std::string& dir : {plainIniDir(), checkedIniDir()}) {
+    const std::string file = dir + "/odbc.ini";
+    // The entry is the file's only section: drop the key, then append it.
+    acidkit_test::run("sed -i '/^" + key + " *=/d' " + file);
+    std::ofstream(file, std::ios::app) << key << " = " << value << "\n";
+  }
+}
+
 void CheckedDatabase::makeUnreachable() const {
   // Port 1 is reserved; nothing of ours listens there.
-  for (const std::string& dir : {plainIniDir(), checkedIniDir()}) {
-    acidkit_test::run("sed -i 's/^\\(Port *= *\\).*/\\11/' " + dir + "/odbc.ini");
-  }
+  setDataSourceValue("Port", "1");
 }
 
 std::map<std::string, std::string> CheckedDatabase::checksums() const {

@@ -89,6 +89,8 @@ class CheckedDatabase {
   bool enableFaults() const;
   // Appends a line to the [TESTDB] entry of both data source files.
   void addDataSourceLine(const std::string& line) const;
+  // Sets a key of the [TESTDB] entry in both data source files.
+  void setDataSourceValue(const std::string& key, const std::string& value) const;
   // Points both data source files at a port where no server listens.
   void makeUnreachable() const;
   // CHECKSUM TABLE of each TPC-C table, by table name.
