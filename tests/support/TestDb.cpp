@@ -69,8 +69,15 @@ bool TestDatabase::enableFaults() {
 }
 
 bool TestDatabase::load(const std::string& name, int warehouses) {
-  return refdb("load " + std::to_string(warehouses) + " --db acidkit_" + name + " --replace") &&
-         use(name);
+  loaded_ = refdb("load " + std::to_string(warehouses) + " --db acidkit_" + name + " --replace");
+  return loaded_ && use(name);
+}
+
+TestDatabase::~TestDatabase() {
+  if (loaded_ && !testing::Test::HasFailure()) {
+    run("ACIDKIT_BUILD=" + std::string(ACIDKIT_BINARY_DIR) + " " + sourcePath("db/refdb") +
+        " drop-db " + name_);
+  }
 }
 
 RunResult TestDatabase::runProgram(const std::string& program, const std::string& redirect) const {

@@ -28,6 +28,12 @@ bool refdb(const std::string& args, std::string* output = nullptr);
 // every program it starts (through the driver manager's ODBCINI/ODBCSYSINI).
 class TestDatabase {
  public:
+  TestDatabase() = default;
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+  // Drops a database this object loaded once its test has passed (a failed
+  // test's database stays for a look).
+  ~TestDatabase();
   // name: suffix of acidkit_<name>. Loads it anew; false (with the reason
   // recorded as a test failure) when the reference server is not there.
   bool load(const std::string& name, int warehouses);
@@ -46,6 +52,7 @@ class TestDatabase {
  private:
   std::string name_;
   std::string iniDir_;
+  bool loaded_ = false;
 };
 
 // One connection through TESTDB as the kit's user, autocommit on.
