@@ -30,13 +30,6 @@ int prepare(SQLHSTMT* stmts, void* record) {
   return PrepareDeliveryStmt(stmts, static_cast<DeliveryArg*>(record));
 }
 
-bool retryableError(SQLHSTMT stmt) {
-  SQLINTEGER native = 0;
-  SQLCHAR message[256];
-  SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, nullptr, &native, message, sizeof message, nullptr);
-  return native == kRetryableDeadlock || native == kRetryableTimeout;
-}
-
 enum class Oldest { found, none, failed };
 
 // getOrderID reports a district without undelivered order as an error. A
@@ -45,7 +38,7 @@ enum class Oldest { found, none, failed };
 // delivered so far, and the district would be skipped without a word.
 Oldest readOldestOrder(TransactionCall& call) {
   SQLRETURN rc = SQLExecute(call.stmt[kOrderId]);
-  if (rc == SQL_ERROR && !retryableError(call.stmt[kOrderId])) {
+  if (rc == SQL_ERROR && !hasRetryableError(call.stmt[kOrderId])) {
     call.lastExecuted = kOrderId;
     return Oldest::none;
   }

@@ -77,7 +77,9 @@ int attempt(TransactionCall& call, void* context) {
 
     SQLRETURN rc = SQLExecute(call.stmt[kItem]);
     call.lastExecuted = kItem;
-    if (rc == SQL_ERROR) {  // no such item: the order will be rolled back
+    // No such item: the order will be rolled back. A deadlock or lock wait
+    // timeout on the item is no missing item; the order runs again.
+    if (rc == SQL_ERROR && !hasRetryableError(call.stmt[kItem])) {
       a.rollbackFlag = true;
       continue;
     }

@@ -63,6 +63,13 @@ bool retryAfterFailure(TransactionCall& call) {
 
 }  // namespace
 
+bool hasRetryableError(SQLHSTMT stmt) {
+  SQLINTEGER native = 0;
+  SQLCHAR message[256];
+  SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, nullptr, &native, message, sizeof message, nullptr);
+  return native == kRetryableDeadlock || native == kRetryableTimeout;
+}
+
 int runTransaction(const TransactionProfile& profile, void* record, void* context) {
   TransactionCall call;
   Held held = Held::nothing;

@@ -42,6 +42,11 @@ struct TransactionCall {
   }
 };
 
+// True when the statement's first diagnostic record carries a retryable native
+// error. A procedure that reports "no row" with an error must not have a
+// deadlock taken for that answer: the database has rolled the transaction back.
+bool hasRetryableError(SQLHSTMT stmt);
+
 inline constexpr int kStepsDone = 0;
 inline constexpr int kStepFailed = 1;
 
