@@ -714,8 +714,9 @@ class AdapterContract : public testing::Test {
   static void SetUpTestSuite() {
     if (gTried) return;
     gTried = true;
-    TestDatabase db;
-    gLoaded = db.load("adapter_test", 1);
+    // Kept for the whole process: every test of the file uses the database.
+    static TestDatabase* db = new TestDatabase;
+    gLoaded = db->load("adapter_test", 1);
   }
   void SetUp() override { ASSERT_TRUE(gLoaded) << "database acidkit_adapter_test was not loaded"; }
   static bool gTried, gLoaded;
