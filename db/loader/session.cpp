@@ -73,6 +73,22 @@ void Session::close() {
   mMysql = nullptr;
 }
 
+namespace {
+
+// Drains every result so that the connection is ready for the next
+// statement; above 0 when one of the statements failed.
+int drainResults(MYSQL* mysql) {
+  int status;
+  do {
+    MYSQL_RES* res = mysql_store_result(mysql);
+    if (res != nullptr) mysql_free_result(res);
+    status = mysql_next_result(mysql);
+  } while (status == 0);
+  return status;
+}
+
+}  // namespace
+
 int Session::run(const char* sql, bool quiet) {
   if (mysql_query(mMysql, sql) != 0) {
     if (!quiet) {
@@ -82,14 +98,7 @@ int Session::run(const char* sql, bool quiet) {
     }
     return 1;
   }
-  // Drain every result so that the connection is ready for the next statement.
-  int status;
-  do {
-    MYSQL_RES* res = mysql_store_result(mMysql);
-    if (res != nullptr) mysql_free_result(res);
-    status = mysql_next_result(mMysql);
-  } while (status == 0);
-  if (status > 0) {
+  if (drainResults(mMysql) > 0) {
     if (!quiet) printDbError(mMysql, "statement failed");
     return 1;
   }
@@ -101,13 +110,7 @@ int Session::runScript(const char* sql, const char* what) {
     printDbError(mMysql, what);
     return 1;
   }
-  int status;
-  do {
-    MYSQL_RES* res = mysql_store_result(mMysql);
-    if (res != nullptr) mysql_free_result(res);
-    status = mysql_next_result(mMysql);
-  } while (status == 0);
-  if (status > 0) {
+  if (drainResults(mMysql) > 0) {
     printDbError(mMysql, what);
     return 1;
   }
