@@ -225,16 +225,20 @@ TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
   expectConsistent(db);
 }
 
-// Starts a program with its output going to a file; its process id.
+// Starts a program with its output going to a file; its process id. The file
+// is emptied before the fork, so that a poll never reads an earlier run's lines.
 pid_t startProgram(const std::string& program, const std::string& outputFile) {
+  int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return -1;
   pid_t pid = fork();
   if (pid == 0) {
-    int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(fd, 1);
     dup2(fd, 2);
+    close(fd);
     execl(programPath(program).c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  close(fd);
   return pid;
 }
 
