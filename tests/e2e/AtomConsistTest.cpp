@@ -208,7 +208,7 @@ TEST(AtomConsistTest, ConsistFindsEachBrokenCondition) {
 
 TEST(AtomConsistTest, BothFailWhenTheDataSourceCannotBeReached) {
   TestDatabase db;
-  ASSERT_TRUE(db.useUnreachable());
+  ASSERT_TRUE(db.useUnreachable("atom_consist"));
   struct Case {
     const char* program;
     const char* failureLine;

@@ -58,8 +58,8 @@ bool TestDatabase::use(const std::string& name) {
   return true;
 }
 
-bool TestDatabase::useUnreachable() {
-  if (!use("unreachable")) return false;
+bool TestDatabase::useUnreachable(const std::string& name) {
+  if (!use("unreachable_" + name)) return false;
   // Port 1 is reserved and nothing of ours listens there.
   return run("sed -i 's/^\\(Port *= *\\).*/\\11/' " + iniDir_ + "/odbc.ini").status == 0;
 }

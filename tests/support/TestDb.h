@@ -39,8 +39,10 @@ class TestDatabase {
   bool load(const std::string& name, int warehouses);
   // Points TESTDB at an existing database without loading it.
   bool use(const std::string& name);
-  // Points TESTDB at a port where no server listens.
-  bool useUnreachable();
+  // Points TESTDB at a port where no server listens. Each caller names its
+  // own data source files: tests run side by side, and one rewriting the
+  // files of another would point it at the live server.
+  bool useUnreachable(const std::string& name);
   // Installs the test-only fault points (table acidkit_fault) in this database.
   bool enableFaults();
   const std::string& name() const { return name_; }

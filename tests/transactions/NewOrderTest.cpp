@@ -184,7 +184,7 @@ TEST_F(NewOrderTest, MoreLinesThanTheRecordHoldsAreRefused) {
 
 TEST(NewOrderFrame, UnreachableDatabaseFailsWithOneDiagnosticLine) {
   TestDatabase db;
-  ASSERT_TRUE(db.useUnreachable());
+  ASSERT_TRUE(db.useUnreachable("new_order"));
   ASSERT_TRUE(succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
   SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   NewOrderArg arg{};
