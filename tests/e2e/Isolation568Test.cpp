@@ -9,10 +9,8 @@
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -240,13 +238,6 @@ pid_t startProgram(const std::string& program, const std::string& outputFile) {
   }
   close(fd);
   return pid;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // Waits up to `seconds` for a line in the file; the file's lines.

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,13 +13,6 @@
 using namespace acidkit_test;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 const char* const kPrograms[] = {"consist",    "atom",       "isolation1", "isolation2",
                                  "isolation3", "isolation4", "isolation5", "isolation6",

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -117,17 +118,19 @@ Sql::~Sql() {
   SQLFreeHandle(SQL_HANDLE_ENV, env_);
 }
 
+void Sql::keepError(SQLHSTMT s) {
+  char message[512] = {};
+  SQLGetDiagRec(SQL_HANDLE_STMT, s, 1, nullptr, nullptr, (SQLCHAR*)message, sizeof message,
+                nullptr);
+  error_ = message;
+}
+
 bool Sql::exec(const std::string& text) {
   SQLHSTMT s;
   if (SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &s) != SQL_SUCCESS) return false;
   SQLRETURN rc = SQLExecDirect(s, (SQLCHAR*)text.c_str(), SQL_NTS);
   bool ok = rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA;
-  if (!ok) {
-    char message[512] = {};
-    SQLGetDiagRec(SQL_HANDLE_STMT, s, 1, nullptr, nullptr, (SQLCHAR*)message, sizeof message,
-                  nullptr);
-    error_ = message;
-  }
+  if (!ok) keepError(s);
   SQLFreeHandle(SQL_HANDLE_STMT, s);
   return ok;
 }
@@ -143,10 +146,7 @@ bool Sql::fetchFirst(const std::string& query, SQLSMALLINT cType, void* value, S
     rc = SQLFetch(s);
     ok = (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) && indicator != SQL_NULL_DATA;
   } else {
-    char message[512] = {};
-    SQLGetDiagRec(SQL_HANDLE_STMT, s, 1, nullptr, nullptr, (SQLCHAR*)message, sizeof message,
-                  nullptr);
-    error_ = message;
+    keepError(s);
   }
   SQLFreeHandle(SQL_HANDLE_STMT, s);
   return ok;
@@ -165,6 +165,13 @@ double Sql::number(const std::string& query, double fallback) {
 std::string Sql::text(const std::string& query) {
   char v[1024] = {};
   return fetchFirst(query, SQL_C_CHAR, v, sizeof v) ? std::string(v) : std::string();
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 std::vector<std::string> lines(const std::string& output) {

@@ -73,12 +73,16 @@ class Sql {
 
  private:
   bool fetchFirst(const std::string& query, SQLSMALLINT cType, void* value, SQLLEN size);
+  // The statement's first diagnostic message becomes lastError().
+  void keepError(SQLHSTMT s);
   SQLHENV env_ = SQL_NULL_HENV;
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   std::string error_;
 };
 
 std::vector<std::string> lines(const std::string& output);
+// The whole file, or "" when it cannot be read.
+std::string readFile(const std::string& path);
 // "[YYYY-MM-DD HH:MM:SS.uuuuuu] message": true when `line` is such a line
 // carrying `message`.
 bool isTimestampedLine(const std::string& line, const std::string& message);
