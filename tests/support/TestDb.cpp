@@ -70,6 +70,9 @@ bool TestDatabase::enableFaults() {
 }
 
 bool TestDatabase::load(const std::string& name, int warehouses) {
+  // A failed run keeps its database for a look, fault points and armed
+  // faults included, which a reload of the TPC-C tables alone would leave.
+  if (!refdb("drop-db acidkit_" + name)) return false;
   loaded_ = refdb("load " + std::to_string(warehouses) + " --db acidkit_" + name + " --replace");
   return loaded_ && use(name);
 }
