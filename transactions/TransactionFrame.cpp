@@ -44,6 +44,11 @@ int failureExit(TransactionCall& call, Held held) {
   return 1;
 }
 
+// A deadlock or a lock wait timeout: the transaction may run again.
+bool isRetryable(SQLINTEGER native) {
+  return native == kRetryableDeadlock || native == kRetryableTimeout;
+}
+
 // The failing statement's first record decides: roll back and run again
 // (true), or give up after printing its message (false).
 bool retryAfterFailure(TransactionCall& call) {
@@ -53,7 +58,7 @@ bool retryAfterFailure(TransactionCall& call) {
     SQLGetDiagRec(SQL_HANDLE_STMT, failed, 1, nullptr, &call.nativeError,
                   reinterpret_cast<SQLCHAR*>(call.message), sizeof call.message, nullptr);
   }
-  if (call.nativeError == kRetryableDeadlock || call.nativeError == kRetryableTimeout) {
+  if (isRetryable(call.nativeError)) {
     SQLEndTran(SQL_HANDLE_DBC, call.dbc, SQL_ROLLBACK);
     if (++call.retries < kMaxAttempts) return true;
   }
@@ -67,7 +72,7 @@ bool hasRetryableError(SQLHSTMT stmt) {
   SQLINTEGER native = 0;
   SQLCHAR message[256];
   SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, nullptr, &native, message, sizeof message, nullptr);
-  return native == kRetryableDeadlock || native == kRetryableTimeout;
+  return isRetryable(native);
 }
 
 int runTransaction(const TransactionProfile& profile, void* record, void* context) {
