@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <thread>
 
 #include "loader.h"
@@ -264,16 +265,18 @@ int checkDiskSpace(Session& admin, double reclaimable) {
 }
 
 int dropTables(Session& admin) {
-  char sql[400];
-  std::snprintf(sql, sizeof sql, "DROP TABLE IF EXISTS %s.%s", gOptions.database, kMarkerTable);
-  if (admin.run(sql) != 0) return 1;
-  std::snprintf(sql, sizeof sql,
-                "DROP TABLE IF EXISTS %s.WAREHOUSE, %s.DISTRICT, %s.CUSTOMER, %s.HISTORY, "
-                "%s.NEW_ORDER, %s.ORDERS, %s.ORDER_LINE, %s.ITEM, %s.STOCK",
-                gOptions.database, gOptions.database, gOptions.database, gOptions.database,
-                gOptions.database, gOptions.database, gOptions.database, gOptions.database,
-                gOptions.database);
-  return admin.run(sql);
+  const std::string db = gOptions.database;
+  if (admin.run(("DROP TABLE IF EXISTS " + db + "." + kMarkerTable).c_str()) != 0) return 1;
+  // Built whole: with a long database name a fixed buffer would cut the
+  // list short, and DROP ... IF EXISTS would pass over the cut table.
+  std::string sql = "DROP TABLE IF EXISTS ";
+  const char* tables[] = {"WAREHOUSE", "DISTRICT",   "CUSTOMER", "HISTORY", "NEW_ORDER",
+                          "ORDERS",    "ORDER_LINE", "ITEM",     "STOCK"};
+  for (const char* table : tables) {
+    if (table != tables[0]) sql += ", ";
+    sql += db + "." + table;
+  }
+  return admin.run(sql.c_str());
 }
 
 // Creates the database if needed and makes sure that nothing loaded is overwritten by mistake.

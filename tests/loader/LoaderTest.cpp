@@ -243,6 +243,21 @@ TEST_F(LoaderTest, RefusesAndLeavesTheLoadedDatabaseAlone) {
   EXPECT_EQ(db_.text("SELECT COUNT(*) FROM acidkit_loader_test.WAREHOUSE"), "1");
 }
 
+TEST(LoaderReplace, ReloadsADatabaseWithTheLongestNameWhole) {
+  // 64 characters, the server's limit: every table name of the DROP list
+  // must reach the server whole.
+  const std::string name = "acidkit_loader_test_" + std::string(44, 'x');
+  const std::string load = acidkit_test::programPath("acidkit-load") + " --database " + name +
+                           " --socket " + socketPath() + " --user root --warehouses 1 --seed 3 ";
+  for (int round = 1; round <= 2; ++round) {
+    const RunResult r = run(load + (round == 2 ? "--replace" : ""));
+    EXPECT_EQ(r.status, 0) << "load " << round << "\n" << r.output;
+  }
+  Db db;
+  EXPECT_EQ(db.text("SELECT COUNT(*) FROM " + name + ".WAREHOUSE"), "1");
+  db.exec("DROP DATABASE IF EXISTS " + name);
+}
+
 // Last: it takes the completion mark away.
 TEST_F(LoaderTest, DatabaseWithoutTheCompletionMarkIsNotLoaded) {
   db_.exec("DROP TABLE acidkit_loader_test.LOAD_COMPLETE");
