@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config.h"
+#include "support.h"
 
 namespace {
 
@@ -60,7 +61,10 @@ bool retryAfterFailure(TransactionCall& call) {
   }
   if (isRetryable(call.nativeError)) {
     SQLEndTran(SQL_HANDLE_DBC, call.dbc, SQL_ROLLBACK);
-    if (++call.retries < kMaxAttempts) return true;
+    if (++call.retries < kMaxAttempts) {
+      noteRetry();
+      return true;
+    }
   }
   if (call.nativeError != 0) printf("\n%s\n", call.message);
   return false;

@@ -24,6 +24,27 @@ void pauseWithMessage(const char* format, const char* label, int seconds) {
   snprintf(text, sizeof text, format, label);
   printWithTime(text);
   fflush(stdout);
+  CallTrace& trace = callTrace();
+  ++trace.pauses;
+  trace.lastPauseStarted = monotonicSeconds();
   // A signal may cut sleep short; the pause is only over when its time is.
   for (unsigned left = seconds > 0 ? seconds : 0; left > 0;) left = sleep(left);
+  trace.lastPauseEnded = monotonicSeconds();
+}
+
+double monotonicSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+CallTrace& callTrace() {
+  thread_local CallTrace trace;
+  return trace;
+}
+
+void noteRetry() {
+  CallTrace& trace = callTrace();
+  ++trace.retries;
+  trace.lastRetryAt = monotonicSeconds();
 }
