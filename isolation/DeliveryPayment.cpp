@@ -7,6 +7,7 @@
 
 #include "DeliveryT1.h"
 #include "IsolationFrame.h"
+#include "Verdict.h"
 
 DeliveryArg gDeliveryArg;
 PaymentArg gPaymentArg;
@@ -16,14 +17,14 @@ double gC_BALANCE2;
 namespace {
 
 int gRollback;
-int gDeliveryResult = 1;
-int gPaymentResult = 1;
+TransactionRun gDeliveryRun;
+TransactionRun gPaymentRun;
 bool gBalanceReadFailed = false;
 
 void* Delivery_T1(void*) {
   fillDeliveryArg(&gDeliveryArg);
-  gDeliveryResult = traced("T1(Delivery)", kDeliveryError,
-                           [] { return Delivery(&gDeliveryArg, 0, gRollback, kPauseSeconds); });
+  gDeliveryRun = traced("T1(Delivery)", kDeliveryError,
+                        [] { return Delivery(&gDeliveryArg, 0, gRollback, kPauseSeconds); });
   return nullptr;
 }
 
@@ -33,7 +34,7 @@ void* Payment_T2(void*) {
   gPaymentArg.D_ID = gD_ID;
   gPaymentArg.C_ID = gC_ID;
   gPaymentArg.H_AMOUNT = 15.00;
-  gPaymentResult = traced("T2(Payment)", kPaymentError, [] { return Payment(&gPaymentArg, 0); });
+  gPaymentRun = traced("T2(Payment)", kPaymentError, [] { return Payment(&gPaymentArg, 0); });
   return nullptr;
 }
 
@@ -111,12 +112,36 @@ int runDeliveryPayment(int rollback) {
   return 0;
 }
 
-int finishBalanceTest(int testNumber, double expected) {
+int finishBalanceTest(int testNumber, double expected, const char* sum) {
   bool balanceRight = sameCents(expected, gC_BALANCE2);
   if (!balanceRight) puts("Customer balance incorrect");
   // A balance that adds up proves nothing when a transaction failed, a read
   // gave 0.0 for a failure, or T1 never touched the customer.
-  bool conflictRan = gDeliveryResult == 0 && gPaymentResult == 0 && !gBalanceReadFailed &&
-                     gDeliveryArg.deliveredO_ID[gD_ID - 1] != -1;
-  return finish(testNumber, balanceRight && conflictRan);
+  Verdict verdict;
+  verdict.ranToItsEnd(gDeliveryRun, "T1(Delivery)");
+  verdict.ranToItsEnd(gPaymentRun, "T2(Payment)");
+  verdict.require(!gBalanceReadFailed,
+                  "a read of customer %d's balance failed (see above), so the balances prove "
+                  "nothing",
+                  gC_ID);
+  verdict.require(!gDeliveryRun.succeeded() || gDeliveryArg.deliveredO_ID[gD_ID - 1] != -1,
+                  "T1(Delivery) delivered no order in district %d, so it never changed customer "
+                  "%d's balance",
+                  gD_ID, gC_ID);
+  verdict.require(balanceRight, "customer %d's final balance is %.2f; expected %.2f (%s)", gC_ID,
+                  gC_BALANCE2, expected, sum);
+  // What T2 read before paying: after a rollback only the balance before T1
+  // was ever committed; the delivered amount in it is T1's uncommitted work.
+  if (gRollback != 0 && gPaymentRun.succeeded() && !gBalanceReadFailed) {
+    verdict.require(sameCents(gPaymentArg.C_BALANCE, gC_BALANCE1),
+                    "T2 read customer %d's balance as %.2f before paying, yet only %.2f was ever "
+                    "committed: T1 rolled back its delivery of %.2f (a read of uncommitted data)",
+                    gC_ID, gPaymentArg.C_BALANCE, gC_BALANCE1, gDeliveryArg.selectedOL_AMOUNT);
+  }
+  // T2 wrote the customer row that T1 had changed: it must have waited.
+  verdict.overlapped(gPaymentRun, "T2", gDeliveryRun, "T1");
+  verdict.waitedFor(gPaymentRun, "T2", gDeliveryRun, "T1");
+  verdict.noteRetries(gDeliveryRun, "T1(Delivery)");
+  verdict.noteRetries(gPaymentRun, "T2(Payment)");
+  return finish(testNumber, verdict);
 }

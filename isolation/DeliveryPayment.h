@@ -26,8 +26,11 @@ double getC_BALANCE();
 // failure has been printed and the environment released: exit with 1.
 int runDeliveryPayment(int rollback);
 
-// The verdict: the final balance must be `expected` to the cent, and every
-// transaction and balance read must have succeeded with T1 delivering the
-// customer's order. Prints "Customer balance incorrect" when the balances
-// differ, then the verdict line; gives the exit status.
-int finishBalanceTest(int testNumber, double expected);
+// The verdict: the final balance must be `expected` to the cent (`sum` says
+// how it is made up), every transaction and balance read must have
+// succeeded with T1 delivering the customer's order, and T2 must have waited
+// for T1, whose change of the customer row it overwrote; after a rolled-back
+// T1 it must also have read the balance as it was before T1. Prints "Customer
+// balance incorrect" when the balances differ, then the reasons and the
+// verdict line; gives the exit status.
+int finishBalanceTest(int testNumber, double expected, const char* sum);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "Verdict.h"
+
 SQLHENV gEnv = SQL_NULL_HENV;
 int32_t gW_ID;
 int32_t gD_ID;
@@ -50,11 +52,12 @@ int exitPath() {
   return 1;
 }
 
-int finish(int testNumber, bool passed) {
-  char verdict[40];
-  snprintf(verdict, sizeof verdict, "\nIsolation test %d %s", testNumber,
-           passed ? "passed" : "failed");
-  puts(verdict);
+int finish(int testNumber, const Verdict& verdict) {
+  verdict.printReasons();
+  char line[40];
+  snprintf(line, sizeof line, "\nIsolation test %d %s", testNumber,
+           verdict.passed() ? "passed" : "failed");
+  puts(line);
   if (!succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) return exitPath();
   gEnv = SQL_NULL_HENV;
   return 0;

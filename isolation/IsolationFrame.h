@@ -14,6 +14,7 @@
 #include "OrderStatus.h"
 #include "TransactionFrame.h"
 #include "config.h"
+#include "support.h"
 
 extern SQLHENV gEnv;
 extern int32_t gW_ID;
@@ -36,8 +37,11 @@ void printIds();
 int setUpEnvironment();
 // Releases gEnv (unless a thread may still use it) and gives exit status 1.
 int exitPath();
-// Prints the verdict line, releases gEnv and gives the exit status.
-int finish(int testNumber, bool passed);
+
+class Verdict;
+// Prints the verdict's reasons when it failed and then its line, releases
+// gEnv and gives the exit status.
+int finish(int testNumber, const Verdict& verdict);
 
 // Starts a transaction thread, or prints "\ncan't create thread :[...]"
 // and returns 1.
@@ -46,10 +50,20 @@ void joinThread(pthread_t thread);
 // Whole-second sleep between thread starts that a signal does not cut short.
 void sleepSeconds(unsigned seconds);
 
+// What one transaction of a test did: its result, when its call began and
+// returned (monotonic seconds), and what its trace recorded meanwhile.
+struct TransactionRun {
+  int result = 1;  // 1 until the call returned 0
+  double started = -1;
+  double ended = -1;
+  CallTrace trace;
+  bool succeeded() const { return result == 0; }
+};
+
 // A transaction run on a test thread: "<name> start", the call, the error
-// line when it fails, "<name> end". Returns the call's result.
+// line when it fails, "<name> end".
 template <class Call>
-int traced(const char* name, const char* errorText, Call call);
+TransactionRun traced(const char* name, const char* errorText, Call call);
 
 // Fills a New-Order record of the tests: the drawn ids, five lines of the
 // given items from the home warehouse with quantity k on line k.
@@ -93,16 +107,19 @@ int32_t getD_NEXT_O_ID();
 // --- template implementation ---
 #include <cstdio>
 
-#include "support.h"
-
 template <class Call>
-int traced(const char* name, const char* errorText, Call call) {
+TransactionRun traced(const char* name, const char* errorText, Call call) {
   char line[64];
   snprintf(line, sizeof line, "%s start", name);
   printWithTime(line);
-  int result = call();
-  if (result != 0) puts(errorText);
+  TransactionRun run;
+  callTrace() = {};
+  run.started = monotonicSeconds();
+  run.result = call();
+  run.ended = monotonicSeconds();
+  run.trace = callTrace();
+  if (run.result != 0) puts(errorText);
   snprintf(line, sizeof line, "%s end", name);
   printWithTime(line);
-  return result;
+  return run;
 }

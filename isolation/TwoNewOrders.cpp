@@ -7,8 +7,8 @@
 NewOrderArg gNewOrderArg2;
 int32_t gD_NEXT_O_ID1;
 int32_t gD_NEXT_O_ID2;
-int gNewOrderResult1 = 1;
-int gNewOrderResult2 = 1;
+TransactionRun gNewOrderRun1;
+TransactionRun gNewOrderRun2;
 
 namespace {
 
@@ -17,14 +17,14 @@ std::array<int32_t, 5> gItemsT2;
 
 void* NewOrder_T1(void*) {
   fillNewOrderArg(&gNewOrderArg1, "T1", gItemsT1);
-  gNewOrderResult1 = traced("T1(New-Order)", kNewOrderError,
-                            [] { return NewOrder(&gNewOrderArg1, 0, kPauseSeconds); });
+  gNewOrderRun1 = traced("T1(New-Order)", kNewOrderError,
+                         [] { return NewOrder(&gNewOrderArg1, 0, kPauseSeconds); });
   return nullptr;
 }
 
 void* NewOrder_T2(void*) {
   fillNewOrderArg(&gNewOrderArg2, "T2", gItemsT2);
-  gNewOrderResult2 =
+  gNewOrderRun2 =
       traced("T2(New-Order)", kNewOrderError, [] { return NewOrder(&gNewOrderArg2, 0, 0); });
   return nullptr;
 }

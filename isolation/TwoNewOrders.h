@@ -5,13 +5,14 @@
 #include <array>
 #include <cstdint>
 
+#include "IsolationFrame.h"
 #include "NewOrder.h"
 
 extern NewOrderArg gNewOrderArg2;
 extern int32_t gD_NEXT_O_ID1;  // before the threads start
 extern int32_t gD_NEXT_O_ID2;  // after both ended
-extern int gNewOrderResult1;
-extern int gNewOrderResult2;
+extern TransactionRun gNewOrderRun1;
+extern TransactionRun gNewOrderRun2;
 
 // Draws and prints the ids, reads the next order number, runs T1 (pause of
 // 30 s before its end) and T2 with the given items, joins both and reads the

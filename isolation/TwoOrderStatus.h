@@ -8,19 +8,20 @@
 #include <array>
 #include <cstdint>
 
+#include "IsolationFrame.h"
 #include "OrderStatus.h"
 
 extern OrderStatusByIdArg gOrderStatusByIdArg0;  // test 2 only
 extern OrderStatusByIdArg gOrderStatusByIdArg2;
 extern OrderStatusByIdArg gOrderStatusByIdArg3;
+extern TransactionRun gNewOrderRun;     // T1
+extern TransactionRun gOrderStatusRun;  // T2
 
 // Draws and prints the ids, sets up the environment, runs T0 when asked, T1
 // with the given items and T2, joins both and runs T3; T1's record is
-// gNewOrderArg1. 0 when the report can follow, with *threadsSucceeded telling
-// whether T1 and T2 both succeeded; otherwise the failure has been printed
-// and the environment released: exit with 1.
-int runOrderStatusAroundNewOrder(bool withT0, const std::array<int32_t, 5>& itemsT1,
-                                 bool* threadsSucceeded);
+// gNewOrderArg1. 0 when the report can follow; otherwise the failure has
+// been printed and the environment released: exit with 1.
+int runOrderStatusAroundNewOrder(bool withT0, const std::array<int32_t, 5>& itemsT1);
 
 // Last names, order numbers and line counts of all transactions, each block
 // opened by T0's line when there is a T0.

@@ -5,18 +5,35 @@
 
 #include "IsolationFrame.h"
 #include "TwoNewOrders.h"
+#include "Verdict.h"
 
 int main() {
   if (runTwoNewOrders({1014, 2014, 3014, 4014, -1}, {1024, 2024, 3024, 4024, 5024}) != 0) {
     return 1;
   }
+  const int32_t t2 = gNewOrderArg2.O_ID;
   printf("\n");
   printf("Initial D_NEXT_O_ID : %d\n", gD_NEXT_O_ID1);
-  printf("Order id of T2      : %d\n", gNewOrderArg2.O_ID);
+  printf("Order id of T2      : %d\n", t2);
   printf("Final D_NEXT_O_ID   : %d\n", gD_NEXT_O_ID2);
 
-  bool passed = gNewOrderArg2.O_ID + 1 == gD_NEXT_O_ID2 && gNewOrderArg2.O_ID == gD_NEXT_O_ID1;
-  // T1 must have rolled back as planned, not failed.
-  return finish(
-      4, passed && gNewOrderResult1 == 0 && gNewOrderArg1.rollbackFlag && gNewOrderResult2 == 0);
+  Verdict verdict;
+  verdict.ranToItsEnd(gNewOrderRun1, "T1(New-Order)");
+  verdict.require(!gNewOrderRun1.succeeded() || gNewOrderArg1.rollbackFlag,
+                  "T1(New-Order) did not roll back at its missing fifth item");
+  verdict.ranToItsEnd(gNewOrderRun2, "T2(New-Order)");
+  verdict.require(t2 == gD_NEXT_O_ID1,
+                  "T2 took order number %d, not %d, the number T1 took and gave back when it "
+                  "rolled back",
+                  t2, gD_NEXT_O_ID1);
+  verdict.require(t2 + 1 == gD_NEXT_O_ID2,
+                  "the district's next order number is %d after the test; after T2's order %d it "
+                  "must be %d",
+                  gD_NEXT_O_ID2, t2, t2 + 1);
+  // T2 wrote the district row that T1 had changed: it must have waited.
+  verdict.overlapped(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
+  verdict.waitedFor(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
+  verdict.noteRetries(gNewOrderRun1, "T1(New-Order)");
+  verdict.noteRetries(gNewOrderRun2, "T2(New-Order)");
+  return finish(4, verdict);
 }

@@ -13,6 +13,9 @@ int main() {
   printf("Add delivery: %.2lf\n", gDeliveryArg.selectedOL_AMOUNT);
   printf("Subtract payment: %.2lf\n", gPaymentArg.H_AMOUNT);
   printf("Final balance: %.2f\n", gC_BALANCE2);
-  return finishBalanceTest(5,
-                           (gDeliveryArg.selectedOL_AMOUNT + gC_BALANCE1) - gPaymentArg.H_AMOUNT);
+  char sum[128];
+  snprintf(sum, sizeof sum, "starting balance %.2f + delivery %.2f - payment %.2f", gC_BALANCE1,
+           gDeliveryArg.selectedOL_AMOUNT, gPaymentArg.H_AMOUNT);
+  return finishBalanceTest(5, (gDeliveryArg.selectedOL_AMOUNT + gC_BALANCE1) - gPaymentArg.H_AMOUNT,
+                           sum);
 }

@@ -12,5 +12,9 @@ int main() {
   printf("Starting balance: %.2lf\n", gC_BALANCE1);
   printf("Subtract payment: %.2lf\n", gPaymentArg.H_AMOUNT);
   printf("Final balance: %.2f\n", gC_BALANCE2);
-  return finishBalanceTest(6, gC_BALANCE1 - gPaymentArg.H_AMOUNT);
+  char sum[128];
+  snprintf(sum, sizeof sum,
+           "starting balance %.2f - payment %.2f; T1's delivery of %.2f was rolled back",
+           gC_BALANCE1, gPaymentArg.H_AMOUNT, gDeliveryArg.selectedOL_AMOUNT);
+  return finishBalanceTest(6, gC_BALANCE1 - gPaymentArg.H_AMOUNT, sum);
 }

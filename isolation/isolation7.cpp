@@ -7,6 +7,7 @@
 
 #include "IsolationFrame.h"
 #include "ItemDraw.h"
+#include "Verdict.h"
 
 int32_t gItemX;
 int32_t gItemY;
@@ -14,8 +15,10 @@ NewOrderArg gNewOrderArg;
 
 namespace {
 
-int gNewOrderResult = 1;
-int gIncreasePriceResult = 1;
+TransactionRun gNewOrderRun;
+// T3 is no transaction of the library; its start, end and result are kept
+// alike so that the verdict can tell when it ran.
+TransactionRun gIncreasePriceRun;
 
 void drawItems() {
   int drawX = rand();  // two calls, x first
@@ -89,13 +92,14 @@ void* NewOrder_T2(void*) {
     a.orderLines[k - 1].OL_I_ID = items[k - 1];
     a.orderLines[k - 1].OL_QUANTITY = k;
   }
-  gNewOrderResult = traced("T2(New-Order)", kNewOrderError,
-                           [] { return NewOrder(&gNewOrderArg, kPauseSeconds, 0); });
+  gNewOrderRun = traced("T2(New-Order)", kNewOrderError,
+                        [] { return NewOrder(&gNewOrderArg, kPauseSeconds, 0); });
   return nullptr;
 }
 
 void* IncreasePrice_T3(void*) {
   printWithTime("T3(Increase the price of items) start");
+  gIncreasePriceRun.started = monotonicSeconds();
   SideConnection c;
   if (c.open() != 0 ||
       executeForBothItems(c, "UPDATE ITEM    SET I_PRICE = I_PRICE * 1.10  WHERE I_ID = ? ",
@@ -104,7 +108,8 @@ void* IncreasePrice_T3(void*) {
     puts("T3 ERROR");
     return nullptr;
   }
-  gIncreasePriceResult = 0;
+  gIncreasePriceRun.result = 0;
+  gIncreasePriceRun.ended = monotonicSeconds();
   printWithTime("T3(Increase the price of items) end");
   return nullptr;
 }
@@ -146,8 +151,24 @@ int main() {
   bool pricesMatch =
       ordered[0].I_PRICE == oldX && ordered[1].I_PRICE == oldY && ordered[2].I_PRICE == oldX;
   if (!pricesMatch) puts("Price does not match original price");
+
   // T2 must have rolled back at its empty fourth line as planned, and T3 must
-  // have raised the prices: without either, nothing was tested.
-  return finish(7, pricesMatch && gNewOrderResult == 0 && gNewOrderArg.rollbackFlag &&
-                       gIncreasePriceResult == 0);
+  // have raised the prices while T2 paused: without either, nothing was tested.
+  Verdict verdict;
+  verdict.ranToItsEnd(gNewOrderRun, "T2(New-Order)");
+  verdict.require(!gNewOrderRun.succeeded() || gNewOrderArg.rollbackFlag,
+                  "T2(New-Order) did not roll back at its empty fourth line");
+  verdict.require(gIncreasePriceRun.succeeded(),
+                  "T3(Increase the price of items) failed, so the prices never changed");
+  const int32_t items[] = {gItemX, gItemY, gItemX};
+  const double oldPrices[] = {oldX, oldY, oldX};
+  for (int k = 0; k < 3; ++k) {
+    verdict.require(ordered[k].I_PRICE == oldPrices[k],
+                    "line %d of T2's order has price %.2f for item %d; T1 read %.2f before T2 "
+                    "started",
+                    k + 1, ordered[k].I_PRICE, items[k], oldPrices[k]);
+  }
+  verdict.overlapped(gIncreasePriceRun, "T3", gNewOrderRun, "T2");
+  verdict.noteRetries(gNewOrderRun, "T2(New-Order)");
+  return finish(7, verdict);
 }

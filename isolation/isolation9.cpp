@@ -5,25 +5,26 @@
 #include <cstdio>
 
 #include "IsolationFrame.h"
+#include "Verdict.h"
 
 OrderStatusByIdArg gOrderStatusByIdArg;
 NewOrderArg gNewOrderArg;
 
 namespace {
 
-int gOrderStatusResult = 1;
-int gNewOrderResult = 1;
+TransactionRun gOrderStatusRun;
+TransactionRun gNewOrderRun;
 
 void* OrderStatus_T1(void*) {
   fillOrderStatusArg(&gOrderStatusByIdArg, "T1");
-  gOrderStatusResult = traced("T1(Order-Status)", kOrderStatusError,
-                              [] { return OrderStatus(&gOrderStatusByIdArg, kPauseSeconds); });
+  gOrderStatusRun = traced("T1(Order-Status)", kOrderStatusError,
+                           [] { return OrderStatus(&gOrderStatusByIdArg, kPauseSeconds); });
   return nullptr;
 }
 
 void* NewOrder_T2(void*) {
   fillNewOrderArg(&gNewOrderArg, "T2", {1009, 2009, 3009, 4009, 5009});
-  gNewOrderResult =
+  gNewOrderRun =
       traced("T2(New-Order)", kNewOrderError, [] { return NewOrder(&gNewOrderArg, 0, 0); });
   return nullptr;
 }
@@ -53,7 +54,32 @@ int main() {
   printf("T2 # order lines: %d\n", gNewOrderArg.O_OL_CNT);
 
   // A T1 that failed before its first read leaves 0 -> 0: equal, yet nothing
-  // was tested. Only two transactions that both succeeded decide.
-  bool passed = t1Result.O_ID == t1Result.oIdBeforePause;
-  return finish(9, passed && gOrderStatusResult == 0 && gNewOrderResult == 0);
+  // was tested. Only two transactions that both succeeded decide, and only
+  // if T2 committed its order while T1 paused between its reads.
+  Verdict verdict;
+  verdict.ranToItsEnd(gOrderStatusRun, "T1(Order-Status)");
+  verdict.ranToItsEnd(gNewOrderRun, "T2(New-Order)");
+  verdict.require(!gNewOrderRun.succeeded() || !gNewOrderArg.rollbackFlag,
+                  "T2(New-Order) rolled back, so it gave the customer no newer order");
+  if (t1Result.O_ID == gNewOrderArg.O_ID && t1Result.oIdBeforePause != gNewOrderArg.O_ID) {
+    verdict.require(false,
+                    "T1 read order %d before its pause and %d after it: the order T2 inserted "
+                    "(a phantom)",
+                    t1Result.oIdBeforePause, t1Result.O_ID);
+  } else {
+    verdict.require(t1Result.O_ID == t1Result.oIdBeforePause,
+                    "T1 read order %d before its pause and %d after it", t1Result.oIdBeforePause,
+                    t1Result.O_ID);
+  }
+  verdict.overlapped(gNewOrderRun, "T2", gOrderStatusRun, "T1");
+  // A T1 run again after T2 had ended read the same order twice, yet nothing
+  // was inserted between its reads: no phantom test took place.
+  const CallTrace& t1Trace = gOrderStatusRun.trace;
+  verdict.require(
+      !gNewOrderRun.succeeded() || t1Trace.retries == 0 || t1Trace.lastRetryAt < gNewOrderRun.ended,
+      "T1(Order-Status) was rolled back and run again after T2 had ended, so nothing "
+      "was inserted between its two reads: no phantom test took place");
+  verdict.noteRetries(gOrderStatusRun, "T1(Order-Status)");
+  verdict.noteRetries(gNewOrderRun, "T2(New-Order)");
+  return finish(9, verdict);
 }

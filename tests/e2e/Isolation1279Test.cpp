@@ -152,9 +152,18 @@ TEST(Isolation1, FailsWhenT2ReadsWithoutWaiting) {
   long long order = rows.latestOrder();
   long long previous = rows.latestOrder(order);
   ASSERT_GT(previous, 0);
-  expectOutput(run, 7,
-               orderStatusReport({"T1", "T2", "T3"}, rows.lastName(), {order, previous, order},
-                                 {5, rows.lineCount(previous), 5}, "Isolation test 1 failed"));
+  std::vector<std::string> report =
+      orderStatusReport({"T1", "T2", "T3"}, rows.lastName(), {order, previous, order},
+                        {5, rows.lineCount(previous), 5}, "Isolation test 1 failed");
+  // Before the verdict: why, condition by condition.
+  std::vector<std::string> reasons = {"Reason: T2 returned order " + std::to_string(previous) +
+                                      ", not T1's order " + std::to_string(order)};
+  if (rows.lineCount(previous) != 5) {
+    reasons.push_back("Reason: T2 read " + std::to_string(rows.lineCount(previous)) +
+                      " order lines; T1's order has 5");
+  }
+  report.insert(report.end() - 2, reasons.begin(), reasons.end());
+  expectOutput(run, 7, report);
 }
 
 TEST(Isolation2, T2AndT3SeeTheOrderAsT0SawItBeforeT1) {
@@ -319,9 +328,19 @@ TEST(Isolation7, FailsWhenThePriceIncreaseCommitsDuringTheOrder) {
   ASSERT_TRUE(sql.ok()) << sql.lastError();
   Prices p = readPrices(run.out);
   expectRaisedPrices(sql, p);
+  char line2[160], line3[160];
+  snprintf(line2, sizeof line2,
+           "Reason: line 2 of T2's order has price %.2f for item %d; T1 read %.2f before T2 "
+           "started",
+           p.newY, p.y, p.oldY);
+  snprintf(line3, sizeof line3,
+           "Reason: line 3 of T2's order has price %.2f for item %d; T1 read %.2f before T2 "
+           "started",
+           p.newX, p.x, p.oldX);
   expectOutput(run, 9,
                priceReport(p, p.newY, p.newX,
-                           {"Price does not match original price", "", "Isolation test 7 failed"}));
+                           {"Price does not match original price", line2, line3, "",
+                            "Isolation test 7 failed"}));
 }
 
 // Without T3's increase nothing was tested: the order's prices match the old
@@ -342,7 +361,10 @@ TEST(Isolation7, FailsWhenThePriceIncreaseFails) {
   Prices p = readPrices(run.out);
   EXPECT_EQ(p.newX, p.oldX);
   EXPECT_EQ(p.newY, p.oldY);
-  expectReport(run, priceReport(p, p.oldY, p.oldX, {"", "Isolation test 7 failed"}));
+  expectReport(run, priceReport(p, p.oldY, p.oldX,
+                                {"Reason: T3(Increase the price of items) failed, so the prices "
+                                 "never changed",
+                                 "", "Isolation test 7 failed"}));
 }
 
 TEST(Isolation9, BothReadsOfT1FindTheSameOrder) {
@@ -379,6 +401,28 @@ TEST(Isolation9, BothReadsOfT1FindTheSameOrder) {
                 "Isolation test 9 passed"});
 }
 
+// A T2 that rolls back inserts nothing: both reads of T1 agree, yet no
+// phantom was ever attempted.
+TEST(Isolation9, FailsWhenT2RollsBack) {
+  TestDatabase db;
+  ASSERT_TRUE(db.load("e2e_isolation9_t2", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.admin("DELETE FROM ITEM WHERE I_ID = 5009;"));  // T2's fifth item
+  ProgramRun run;
+  ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation9", &run));
+
+  Sql sql;
+  ASSERT_TRUE(sql.ok()) << sql.lastError();
+  CustomerRows rows(sql, run);
+  long long latest = rows.latestOrder();
+  std::string o = std::to_string(latest);
+  EXPECT_EQ(findLine(run.out, "Error New Order Transaction!"), -1) << run.result.output;
+  expectReport(run, {"T1 Order ID: " + o + " -> " + o, "",
+                     "New order results:", "T2 Customer last name: " + rows.lastName(),
+                     "T2 Order ID: " + std::to_string(rows.nextOrder()), "T2 # order lines: 5",
+                     "Reason: T2(New-Order) rolled back, so it gave the customer no newer order",
+                     "", "Isolation test 9 failed"});
+}
+
 // A T1 that fails before its first read leaves 0 -> 0, which is no proof of
 // anything: failed, with the report as it stands.
 TEST(Isolation9, FailsWhenT1FailsBeforeItsFirstRead) {
@@ -410,7 +454,8 @@ TEST(Isolation9, FailsWhenT1FailsBeforeItsFirstRead) {
   expectReport(run, {"", "Order status results", "T1 Order ID: 0 -> 0", "",
                      "New order results:", "T2 Customer last name: " + rows.lastName(),
                      "T2 Order ID: " + std::to_string(rows.latestOrder()), "T2 # order lines: 5",
-                     "", "Isolation test 9 failed"});
+                     "Reason: T1(Order-Status) failed, so what it read or wrote proves nothing", "",
+                     "Isolation test 9 failed"});
   refdb("faults off --db " + db.name());
 }
 

@@ -65,6 +65,10 @@ bool TestDatabase::useUnreachable(const std::string& name) {
   return run("sed -i 's/^\\(Port *= *\\).*/\\11/' " + iniDir_ + "/odbc.ini").status == 0;
 }
 
+void TestDatabase::addDataSourceLine(const std::string& line) const {
+  std::ofstream(iniDir_ + "/odbc.ini", std::ios::app) << line << "\n";
+}
+
 bool TestDatabase::enableFaults() {
   return refdb("faults on --db " + name_);
 }

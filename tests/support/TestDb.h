@@ -45,6 +45,8 @@ class TestDatabase {
   bool useUnreachable(const std::string& name);
   // Installs the test-only fault points (table acidkit_fault) in this database.
   bool enableFaults();
+  // Appends a line to the TESTDB entry of this database's data source file.
+  void addDataSourceLine(const std::string& line) const;
   const std::string& name() const { return name_; }
   // Runs a built program against this database.
   RunResult runProgram(const std::string& program, const std::string& redirect = "") const;
