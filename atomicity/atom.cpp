@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <initializer_list>
+#include <string>
 
+#include "OutputLines.h"
 #include "Payment.h"
 #include "PrintDiagnosticRecord.h"
 #include "ProgramFrame.h"
@@ -76,7 +78,8 @@ bool freeReads(Reads& r) {
   return true;
 }
 
-int failTest(Reads& r) {
+// `why`: the step that failed, for the reason line after the diagnostics.
+int failTest(Reads& r, const char* why) {
   for (int i : {kCustomer, kDistrict, kWarehouse}) {
     if (r.stmt[i] != SQL_NULL_HSTMT) PrintDiagnosticRecord(SQL_HANDLE_STMT, r.stmt[i]);
   }
@@ -84,6 +87,7 @@ int failTest(Reads& r) {
     if (r.freeable[i]) SQLFreeHandle(SQL_HANDLE_STMT, r.stmt[i]);
     r.freeable[i] = false;
   }
+  printf("%s%s\n", kReasonPrefix, why);
   puts(kFailed);
   return 1;
 }
@@ -107,14 +111,29 @@ bool readRow(const Reads& r, Read i, const char* heading, const Rows& v) {
   return true;
 }
 
-// The values a Payment changes or that stay fixed; the customer's second and
-// fourth integers are printed only. != also counts a NaN as a difference.
-bool comparedValuesDiffer(const Rows& a, const Rows& b) {
-  return a.customer[0] != b.customer[0] || a.customer[2] != b.customer[2] ||
-         a.customerAmount[0] != b.customerAmount[0] || a.customerAmount[1] != b.customerAmount[1] ||
-         a.district[0] != b.district[0] || a.district[1] != b.district[1] ||
-         a.districtAmount != b.districtAmount || a.warehouse != b.warehouse ||
-         a.warehouseAmount != b.warehouseAmount;
+// The values a Payment changes or that stay fixed, as "what: before -> after"
+// for each that differs; the customer's second and fourth integers are
+// printed only. != also counts a NaN as a difference.
+std::string comparedDifferences(const Rows& a, const Rows& b) {
+  std::string out;
+  auto compare = [&out](const char* what, double before, double after, const char* format) {
+    if (before == after) return;
+    char text[128];
+    snprintf(text, sizeof text, format, what, before, after);
+    out += out.empty() ? text : std::string(", ") + text;
+  };
+  const char* kInt = "%s %.0f -> %.0f";
+  const char* kAmount = "%s %.2f -> %.2f";
+  compare("customer value 1", a.customer[0], b.customer[0], kInt);
+  compare("customer value 3", a.customer[2], b.customer[2], kInt);
+  compare("customer amount 1", a.customerAmount[0], b.customerAmount[0], kAmount);
+  compare("customer amount 2", a.customerAmount[1], b.customerAmount[1], kAmount);
+  compare("district value 1", a.district[0], b.district[0], kInt);
+  compare("district value 2", a.district[1], b.district[1], kInt);
+  compare("district amount", a.districtAmount, b.districtAmount, kAmount);
+  compare("warehouse value", a.warehouse, b.warehouse, kInt);
+  compare("warehouse amount", a.warehouseAmount, b.warehouseAmount, kAmount);
+  return out;
 }
 
 void printPaymentRecord(const PaymentArg& p) {
@@ -166,7 +185,8 @@ int doTest(int mode) {
                    {{SQL_PARAM_INPUT, false, &W_ID},
                     {SQL_PARAM_OUTPUT, false, &rows.warehouse},
                     {SQL_PARAM_OUTPUT, true, &rows.warehouseAmount}})) {
-    return failTest(reads);
+    return failTest(reads,
+                    "preparing the reads of the customer, district and warehouse rows failed");
   }
 
   printf("\n");
@@ -176,25 +196,35 @@ int doTest(int mode) {
   if (!readRow(reads, kCustomer, "Row from customer before transaction", rows) ||
       !readRow(reads, kDistrict, "Row from district before transaction", rows) ||
       !readRow(reads, kWarehouse, "Row from warehouse before transaction", rows)) {
-    return failTest(reads);
+    return failTest(reads, "reading the rows before the Payment failed");
   }
   const Rows before = rows;
 
   printUnderlined(mode == 1 ? "Execution of payment_by_id transaction (ROLLBACK)"
                             : "Execution of payment_by_id transaction (COMMIT)");
-  if (Payment(&payment, mode) != 0) return failTest(reads);
+  if (Payment(&payment, mode) != 0) return failTest(reads, "the Payment transaction failed");
   printPaymentRecord(payment);
 
   if (!readRow(reads, kCustomer, "Row from customer after transaction", rows) ||
       !readRow(reads, kDistrict, "Row from district after transaction", rows) ||
       !readRow(reads, kWarehouse, "Row from warehouse after transaction", rows)) {
-    return failTest(reads);
+    return failTest(reads, "reading the rows after the Payment failed");
   }
 
   // A committed payment must show in the rows, a rolled-back one must not.
-  bool passed = comparedValuesDiffer(before, rows) == (mode == 0);
+  std::string differences = comparedDifferences(before, rows);
+  bool passed = differences.empty() == (mode == 1);
+  if (!passed && mode == 0) {
+    printf(
+        "%sthe committed Payment of %.2f changed none of the compared values of the customer, "
+        "district and warehouse rows\n",
+        kReasonPrefix, payment.H_AMOUNT);
+  } else if (!passed) {
+    printf("%sthe rolled-back Payment left changes behind: %s\n", kReasonPrefix,
+           differences.c_str());
+  }
   puts(passed ? "Test passed" : "TEST FAILED");
-  if (!freeReads(reads)) return failTest(reads);
+  if (!freeReads(reads)) return failTest(reads, "freeing a statement failed");
   return passed ? 0 : 1;
 }
 
