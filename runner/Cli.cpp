@@ -2,37 +2,67 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include "Schedule.h"
 
 namespace acidkit {
 
 const char kUsage[] =
-    "Usage: acidkit run [--bin DIR] [--results DIR] [--only PROGRAMS] [--timeout-factor F]\n"
+    "Usage: acidkit run [--bin DIR] [--results DIR | --into DIR] [--only PROGRAMS]\n"
+    "                   [--timeout-factor F]\n"
+    "       acidkit selfcheck [--bin DIR] [--results DIR] [--only BREAKAGES] [--keep]\n"
+    "                         [--refdb PATH] [--expected FILE] [--timeout-factor F]\n"
+    "                         [--print-expected]\n"
     "       acidkit --help\n"
     "\n"
-    "Runs the ACID suite against the data source TESTDB, one program after the other:\n"
-    "  consist, atom, isolation1 .. isolation9, consist again (consist-after).\n"
-    "The programs get this environment as it is, so ODBCINI and ODBCSYSINI decide\n"
-    "which database TESTDB is.\n"
-    "\n"
-    "Options:\n"
+    "acidkit run: runs the ACID suite against the data source TESTDB, one program after\n"
+    "the other: consist, atom, isolation1 .. isolation9, consist again (consist-after).\n"
+    "The programs get this environment as it is, so ODBCINI and ODBCSYSINI decide which\n"
+    "database TESTDB is.\n"
     "  --bin DIR             where the programs are (default: acidkit's own folder)\n"
     "  --results DIR         a folder YYYYmmdd-HHMMSS is made in it for this run, with\n"
     "                        every program's output (<program>.log), the isolation\n"
-    "                        tests' timelines (isolationN.svg), summary.txt and\n"
-    "                        report.md (default: ./results)\n"
+    "                        tests' timelines (isolationN.svg), summary.txt, report.md\n"
+    "                        and report.json (default: ./results)\n"
+    "  --into DIR            write this run's files into DIR itself (made if missing)\n"
     "  --only PROGRAMS       run only these, comma-separated, in the suite's order:\n"
     "                        consist, atom, isolation1 .. isolation9, consist-after\n"
     "  --timeout-factor F    stop a program (SIGTERM, SIGKILL 15 s later) once it has\n"
     "                        run F times its expected time, and never before F x 40 s\n"
     "                        (default: 3)\n"
-    "  --help                this text\n"
-    "\n"
     "Exit status: 0 when every program exited with 0 and printed its passed verdict;\n"
     "1 when any did not, timed out or could not run, or the results could not be\n"
     "written; 2 for a wrong command line; 130 when stopped by a signal (the running\n"
-    "program is sent SIGTERM first, and the report covers what ran).\n";
+    "program is sent SIGTERM first, and the report covers what ran).\n"
+    "\n"
+    "acidkit selfcheck: shows the kit failing databases that do not isolate. On the\n"
+    "running reference server (db/refdb start) it loads a database of its own for\n"
+    "each breakage of the expected matrix and one more, unbroken, as the control;\n"
+    "breaks each (db/refdb break KIND), runs the whole suite against all of them side\n"
+    "by side, and prints the matrix program x database -> verdict with each failed\n"
+    "verdict's reason. Every database holds the warehouses the programs were built\n"
+    "for (about 100 MB each): at most 10 (scripts/run-suite uses 10).\n"
+    "  --bin DIR             where acidkit and the programs are (default: acidkit's own\n"
+    "                        folder)\n"
+    "  --results DIR         a folder selfcheck-YYYYmmdd-HHMMSS is made in it, with\n"
+    "                        matrix.txt, matrix.json and a folder per database holding\n"
+    "                        its logs and its suite's report (default: ./results)\n"
+    "  --only BREAKAGES      only these breakages, comma-separated (the control always\n"
+    "                        runs)\n"
+    "  --keep                keep the databases afterwards (acidkit_selfcheck_<name>)\n"
+    "  --print-expected      print the expected matrix as db/README.md shows it, and\n"
+    "                        run nothing\n"
+    "  --refdb PATH          the reference database's script (default: db/refdb of the\n"
+    "                        kit's sources, or $ACIDKIT_REFDB)\n"
+    "  --expected FILE       the expected matrix: tab-separated breakage, program,\n"
+    "                        verdict, why (default: db/selfcheck.tsv of the kit's\n"
+    "                        sources); db/README.md shows it\n"
+    "  --timeout-factor F    as for run (default: 3)\n"
+    "Exit status: 0 when every cell is as expected (every program passes on the\n"
+    "control); 1 when any is not, or a database could not be prepared, or the\n"
+    "results could not be written; 2 for a wrong command line; 130 when stopped by a\n"
+    "signal.\n";
 
 namespace {
 
@@ -43,85 +73,157 @@ bool knownLabel(const std::string& name) {
   return false;
 }
 
-bool parseOnly(const std::string& list, std::vector<std::string>* only, std::string* error) {
-  only->clear();
+std::vector<std::string> commaList(const std::string& list) {
+  std::vector<std::string> items;
   size_t from = 0;
   while (from <= list.size()) {
     size_t comma = list.find(',', from);
     if (comma == std::string::npos) comma = list.size();
-    std::string name = list.substr(from, comma - from);
+    items.push_back(list.substr(from, comma - from));
+    from = comma + 1;
+  }
+  return items;
+}
+
+bool parseOnly(const std::string& list, std::vector<std::string>* only, std::string* error) {
+  *only = commaList(list);
+  for (const std::string& name : *only) {
     if (!knownLabel(name)) {
       *error = "--only: unknown program '" + name +
                "'; choose from consist, atom, isolation1 .. isolation9, consist-after";
       return false;
     }
-    only->push_back(name);
-    from = comma + 1;
   }
   return true;
 }
 
-}  // namespace
+bool parseFactor(const std::string& value, double* factor, std::string* error) {
+  char* end = nullptr;
+  double f = strtod(value.c_str(), &end);
+  if (end == value.c_str() || *end != '\0' || !std::isfinite(f) || f <= 0) {
+    *error = "--timeout-factor: '" + value + "' is not a number greater than 0";
+    return false;
+  }
+  *factor = f;
+  return true;
+}
 
-Command parseCommandLine(const std::vector<std::string>& args, const std::string& defaultBinDir,
-                         SuiteOptions* options, std::string* error) {
-  *options = SuiteOptions{};
-  options->binDir = defaultBinDir;
-  options->resultsDir = "results";
-  options->timeoutFactor = kDefaultTimeoutFactor;
-  if (args.empty()) {
-    *error = "no command given";
-    return Command::kError;
-  }
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") return Command::kHelp;
-  if (args[0] != "run") {
-    *error = "unknown command '" + args[0] + "'";
-    return Command::kError;
-  }
+// An option of a command: a flag, or one that takes a value (given as
+// "--name value" or "--name=value"). The setter returns false with *error.
+struct Option {
+  std::string name;
+  bool takesValue;
+  std::function<bool(const std::string& value, std::string* error)> set;
+};
+
+// Parses the options after the command word; kHelp for --help anywhere.
+Command parseOptions(const std::vector<std::string>& args, const std::vector<Option>& options,
+                     Command command, std::string* error) {
   for (size_t i = 1; i < args.size(); ++i) {
-    std::string option = args[i];
+    std::string name = args[i];
     std::string value;
     bool hasValue = false;
-    if (size_t eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
-      value = option.substr(eq + 1);
-      option = option.substr(0, eq);
+    if (size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
       hasValue = true;
     }
-    if (option == "--help" || option == "-h") return Command::kHelp;
-    bool takesValue = option == "--bin" || option == "--results" || option == "--only" ||
-                      option == "--timeout-factor";
-    if (!takesValue) {
+    if (name == "--help" || name == "-h") return Command::kHelp;
+    const Option* option = nullptr;
+    for (const Option& o : options) option = o.name == name ? &o : option;
+    if (option == nullptr) {
       *error = "unknown option '" + args[i] + "'";
       return Command::kError;
     }
-    if (!hasValue) {
+    if (option->takesValue && !hasValue) {
       if (i + 1 >= args.size()) {
-        *error = option + " needs a value";
+        *error = name + " needs a value";
         return Command::kError;
       }
       value = args[++i];
     }
-    if (value.empty()) {
-      *error = option + " needs a value";
+    if (option->takesValue && value.empty()) {
+      *error = name + " needs a value";
       return Command::kError;
     }
-    if (option == "--bin") {
-      options->binDir = value;
-    } else if (option == "--results") {
-      options->resultsDir = value;
-    } else if (option == "--only") {
-      if (!parseOnly(value, &options->only, error)) return Command::kError;
-    } else {
-      char* end = nullptr;
-      double f = strtod(value.c_str(), &end);
-      if (end == value.c_str() || *end != '\0' || !std::isfinite(f) || f <= 0) {
-        *error = "--timeout-factor: '" + value + "' is not a number greater than 0";
-        return Command::kError;
-      }
-      options->timeoutFactor = f;
+    if (!option->takesValue && hasValue) {
+      *error = name + " takes no value";
+      return Command::kError;
     }
+    if (!option->set(value, error)) return Command::kError;
   }
-  return Command::kRun;
+  return command;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args, const Defaults& defaults) {
+  CommandLine c;
+  SuiteOptions& run = c.suite;
+  run.binDir = defaults.binDir;
+  run.resultsDir = "results";
+  run.timeoutFactor = kDefaultTimeoutFactor;
+  SelfcheckOptions& self = c.selfcheck;
+  self.binDir = defaults.binDir;
+  self.resultsDir = "results";
+  self.refdb = defaults.refdb;
+  self.expectedFile = defaults.expectedFile;
+  self.timeoutFactor = kDefaultTimeoutFactor;
+  if (args.empty()) {
+    c.error = "no command given";
+    return c;
+  }
+  auto text = [](std::string* into) {
+    return [into](const std::string& v, std::string*) {
+      *into = v;
+      return true;
+    };
+  };
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    c.command = Command::kHelp;
+  } else if (args[0] == "run") {
+    c.command = parseOptions(
+        args,
+        {{"--bin", true, text(&run.binDir)},
+         {"--results", true, text(&run.resultsDir)},
+         {"--into", true, text(&run.intoDir)},
+         {"--only", true,
+          [&run](const std::string& v, std::string* e) { return parseOnly(v, &run.only, e); }},
+         {"--timeout-factor", true,
+          [&run](const std::string& v, std::string* e) {
+            return parseFactor(v, &run.timeoutFactor, e);
+          }}},
+        Command::kRun, &c.error);
+  } else if (args[0] == "selfcheck") {
+    c.command = parseOptions(args,
+                             {{"--bin", true, text(&self.binDir)},
+                              {"--results", true, text(&self.resultsDir)},
+                              {"--refdb", true, text(&self.refdb)},
+                              {"--expected", true, text(&self.expectedFile)},
+                              {"--keep", false,
+                               [&self](const std::string&, std::string*) {
+                                 self.keep = true;
+                                 return true;
+                               }},
+                              {"--print-expected", false,
+                               [&self](const std::string&, std::string*) {
+                                 self.printExpected = true;
+                                 return true;
+                               }},
+                              {"--only", true,
+                               [&self](const std::string& v, std::string*) {
+                                 self.only = commaList(v);
+                                 return true;
+                               }},
+                              {"--timeout-factor", true,
+                               [&self](const std::string& v, std::string* e) {
+                                 return parseFactor(v, &self.timeoutFactor, e);
+                               }}},
+                             Command::kSelfcheck, &c.error);
+  } else {
+    c.error = "unknown command '" + args[0] + "'";
+  }
+  return c;
 }
 
 }  // namespace acidkit

@@ -4,17 +4,30 @@
 #include <string>
 #include <vector>
 
+#include "Selfcheck.h"
 #include "Suite.h"
 
 namespace acidkit {
 
 extern const char kUsage[];
 
-enum class Command { kRun, kHelp, kError };
+enum class Command { kRun, kSelfcheck, kHelp, kError };
 
-// args without the program name. On kError, *error says what is wrong.
-// defaultBinDir: where the programs are unless --bin says otherwise.
-Command parseCommandLine(const std::vector<std::string>& args, const std::string& defaultBinDir,
-                         SuiteOptions* options, std::string* error);
+// Where things are unless the command line says otherwise.
+struct Defaults {
+  std::string binDir;        // the programs, beside acidkit
+  std::string refdb;         // db/refdb of the kit's sources
+  std::string expectedFile;  // db/selfcheck.tsv of the kit's sources
+};
+
+struct CommandLine {
+  Command command = Command::kError;
+  SuiteOptions suite;          // run
+  SelfcheckOptions selfcheck;  // selfcheck
+  std::string error;           // kError: what is wrong
+};
+
+// args without the program name.
+CommandLine parseCommandLine(const std::vector<std::string>& args, const Defaults& defaults);
 
 }  // namespace acidkit

@@ -1,5 +1,6 @@
 #include "DbInfo.h"
 
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -36,6 +37,10 @@ std::string info(SQLHDBC dbc, SQLUSMALLINT what) {
 
 DbInfo readDbInfo() {
   DbInfo result;
+  char description[512] = {};
+  SQLGetPrivateProfileString(kDataSource, "Description", "", description, sizeof description,
+                             "odbc.ini");
+  result.description = description;
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "OutputLines.h"
+
 namespace acidkit {
 
 std::vector<std::string_view> splitLines(std::string_view text) {
@@ -81,12 +83,15 @@ VerdictResult findVerdict(std::string_view program, std::string_view output) {
   bool passedLine = false, failedLine = false;
   std::string firstFailure;
   for (std::string_view line : splitLines(output)) {
-    if (line == texts.passed) {
+    if (line.starts_with(kReasonPrefix)) {
+      r.reasons.emplace_back(line.substr(std::string_view(kReasonPrefix).size()));
+    } else if (line == texts.passed) {
       passedLine = true;
     } else if (line == texts.failed) {
       failedLine = true;
     } else if (contains(texts.failures, line)) {
       if (firstFailure.empty()) firstFailure = line;
+      r.failures.emplace_back(line);
     } else if (!contains(texts.partial, line)) {
       continue;
     }
@@ -94,9 +99,11 @@ VerdictResult findVerdict(std::string_view program, std::string_view output) {
   }
   // A failure anywhere outweighs a passed line: the programs never print
   // both, so both together mean the output cannot be trusted.
-  if (failedLine || !firstFailure.empty()) {
+  if (failedLine || !firstFailure.empty() || !r.reasons.empty()) {
     r.verdict = Verdict::kFailed;
-    r.headline = failedLine ? texts.failed : firstFailure;
+    r.headline = failedLine              ? texts.failed
+                 : !firstFailure.empty() ? firstFailure
+                                         : std::string(kReasonPrefix) + r.reasons.front();
   } else if (passedLine) {
     r.verdict = Verdict::kPassed;
     r.headline = texts.passed;

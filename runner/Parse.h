@@ -22,6 +22,12 @@ struct VerdictResult {
   // The line that decides: the final failed line, else the first partial
   // failure, else the passed line; empty when there is no verdict line.
   std::string headline;
+  // Why it failed: the text of each "Reason: " line, in output order (also
+  // in `lines`, whole).
+  std::vector<std::string> reasons;
+  // The partial failure lines ("Failed consistency condition 2", "Error
+  // New Order Transaction!", ...), in output order.
+  std::vector<std::string> failures;
 };
 
 // program: "consist", "atom" or "isolation1".."isolation9". A program's

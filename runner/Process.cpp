@@ -53,8 +53,38 @@ bool writeAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// What execve takes, made before the fork: the child may only make
+// async-signal-safe calls.
+struct ExecArgs {
+  std::vector<char*> argv;
+  std::vector<char*> envp;
+
+  explicit ExecArgs(const ProcessSpec& spec) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      std::string entry = *e;
+      std::string name = entry.substr(0, entry.find('='));
+      bool replaced = false;
+      for (const std::string& set : spec.environment) replaced |= set.starts_with(name + "=");
+      if (!replaced) env.push_back(entry);
+    }
+    env.insert(env.end(), spec.environment.begin(), spec.environment.end());
+    argvStrings_.push_back(spec.path);
+    argvStrings_.insert(argvStrings_.end(), spec.args.begin(), spec.args.end());
+    envStrings_ = std::move(env);
+    for (std::string& a : argvStrings_) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : envStrings_) envp.push_back(e.data());
+    envp.push_back(nullptr);
+  }
+
+ private:
+  std::vector<std::string> argvStrings_;
+  std::vector<std::string> envStrings_;
+};
+
 // In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void execChild(const char* path, int outFd) {
+[[noreturn]] void execChild(const ExecArgs& exec, int outFd) {
   setpgid(0, 0);  // its own group: the runner alone decides when it stops
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) signal(sig, SIG_DFL);
   sigset_t none;
@@ -64,8 +94,7 @@ bool writeAll(int fd, const char* data, size_t size) {
   if (in >= 0) dup2(in, STDIN_FILENO);
   dup2(outFd, STDOUT_FILENO);
   dup2(outFd, STDERR_FILENO);
-  const char* argv[] = {path, nullptr};
-  execve(path, const_cast<char**>(argv), environ);
+  execve(exec.argv[0], exec.argv.data(), exec.envp.data());
   const char message[] = "acidkit: cannot execute the program\n";
   ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
   (void)ignored;
@@ -100,13 +129,14 @@ ProcessResult runProcess(const ProcessSpec& spec) {
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(slave, F_SETFD, FD_CLOEXEC);
 
+  ExecArgs exec(spec);
   double started = monotonicSeconds();
   pid_t pid = fork();
   if (pid < 0) {
     r.error = std::string("cannot start a process: ") + strerror(errno);
     return r;
   }
-  if (pid == 0) execChild(spec.path.c_str(), writeEnd.get());
+  if (pid == 0) execChild(exec, writeEnd.get());
   setpgid(pid, pid);  // also here, so that no signal can find it in ours
   writeEnd.reset();
   r.started = true;

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace acidkit {
 
@@ -21,6 +22,8 @@ struct ProcessResult {
 
 struct ProcessSpec {
   std::string path;
+  std::vector<std::string> args;         // after the program's name
+  std::vector<std::string> environment;  // "NAME=value" set on top of the runner's own
   std::string logPath;
   double limitSeconds = 0;
   double graceSeconds = 0;
@@ -33,7 +36,7 @@ struct ProcessSpec {
 // sent SIGTERM (so that it can clean up) and the suite stops after it.
 extern volatile sig_atomic_t gStopRequested;
 
-// Runs the program with the runner's environment, standard input from
+// Runs the program with the runner's environment (and spec.environment), standard input from
 // /dev/null, standard output and error together on a pseudo-terminal of its
 // own (so that its output comes line by line). Past the limit its process
 // group gets SIGTERM, and SIGKILL after the grace time.

@@ -4,21 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Format.h"
+
 namespace acidkit {
-
-namespace {
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char buffer[1024];
-  va_list args;
-  va_start(args, fmt);
-  vsnprintf(buffer, sizeof buffer, fmt, args);
-  va_end(args);
-  return buffer;
-}
-
-}  // namespace
 
 bool passed(const ProgramRun& run) {
   return run.ran && !run.timedOut && !run.interrupted && run.signal == 0 && run.exitStatus == 0 &&
@@ -41,6 +29,23 @@ std::string exitText(const ProgramRun& run) {
   if (run.timedOut) text += format(" at limit %.0f s", run.limitSeconds);
   if (run.interrupted) text += " on request";
   return text;
+}
+
+std::vector<std::string> whyNotPassed(const ProgramRun& run) {
+  if (passed(run)) return {};
+  if (!run.verdict.reasons.empty()) return run.verdict.reasons;
+  std::vector<std::string> why = run.verdict.failures;
+  if (!run.ran) {
+    why.push_back(run.error.empty() ? "not run: the suite was stopped before it" : run.error);
+  } else if (run.timedOut) {
+    why.push_back(format("stopped at its time limit of %.0f s", run.limitSeconds));
+  } else if (run.verdict.verdict == Verdict::kMissing) {
+    why.push_back(
+        format("no verdict line; it ended with exit %s (see its log)", exitText(run).c_str()));
+  } else if (run.exitStatus != 0) {
+    why.push_back("exit status " + exitText(run));
+  }
+  return why;
 }
 
 bool allPassed(const SuiteRun& suite) {
@@ -123,6 +128,12 @@ std::string summaryTable(const SuiteRun& suite) {
   out += std::string(108, '-') + "\n";
   out += overheadText(suite) + "\n";
   out += resultSentence(suite) + "\n";
+  for (const ProgramRun& run : suite.runs) {
+    std::vector<std::string> why = whyNotPassed(run);
+    if (why.empty()) continue;
+    out += run.label + ":\n";
+    for (const std::string& line : why) out += "  " + line + "\n";
+  }
   return out;
 }
 
@@ -169,7 +180,8 @@ std::string reportMarkdown(const SuiteRun& suite) {
 
   md += "## Database under test\n\n";
   md += "| | |\n|---|---|\n";
-  md += "| Data source | TESTDB |\n";
+  md += "| Data source | TESTDB" +
+        (suite.db.description.empty() ? std::string() : ": " + cell(suite.db.description)) + " |\n";
   if (suite.db.ok) {
     md += "| Database | " + cell(suite.db.dbmsName) + " " + cell(suite.db.dbmsVersion) + " |\n";
     md += "| ODBC driver | " + cell(suite.db.driverName) + " " + cell(suite.db.driverVersion) +

@@ -27,12 +27,17 @@ struct ProgramRun {
   VerdictResult verdict;
   std::string logFile;  // file name in the results folder
   std::string svgFile;  // timeline picture, isolation tests only
+  Timeline timeline;    // isolation tests only
 };
 
 // Exited 0 with its passed verdict and no failure line, within its limit.
 bool passed(const ProgramRun& run);
 // "passed", "FAILED", "TIMED OUT", "NOT RUN", ...
 std::string outcomeText(const ProgramRun& run);
+// Why a run did not pass, one text a line: its reason lines, else its
+// failure lines, else what kept it from running or ending. Empty when it
+// passed.
+std::vector<std::string> whyNotPassed(const ProgramRun& run);
 // "0", "1", "SIGKILL", "SIGTERM at limit 120 s", "SIGTERM on request", ...
 std::string exitText(const ProgramRun& run);
 
@@ -56,5 +61,9 @@ std::string overheadText(const SuiteRun& suite);
 
 std::string summaryTable(const SuiteRun& suite);
 std::string reportMarkdown(const SuiteRun& suite);
+// report.json: the same facts for a machine; its schema is versioned
+// (kReportVersion) and described in the README.
+inline constexpr int kReportVersion = 1;
+std::string reportJson(const SuiteRun& suite);
 
 }  // namespace acidkit

@@ -150,13 +150,24 @@ int runSuite(const SuiteOptions& options) {
   suite.odbcSysIni = odbcSysIni != nullptr ? odbcSysIni : "";
 
   std::string error;
-  if (!makeRunFolder(options.resultsDir, local, &suite.resultsDir, &error)) {
+  if (!options.intoDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(options.intoDir, ec);
+    if (ec) {
+      fprintf(stderr, "acidkit: cannot create %s: %s\n", options.intoDir.c_str(),
+              ec.message().c_str());
+      return 1;
+    }
+    suite.resultsDir = options.intoDir;
+  } else if (!makeRunFolder(options.resultsDir, local, &suite.resultsDir, &error)) {
     fprintf(stderr, "acidkit: %s\nChoose another folder with --results DIR.\n", error.c_str());
     return 1;
   }
   printf("Results folder: %s\n", suite.resultsDir.c_str());
 
   suite.db = readDbInfo();
+  if (!suite.db.description.empty())
+    printf("Data source TESTDB: %s\n", suite.db.description.c_str());
   if (suite.db.ok) {
     printf("Database: %s %s, driver %s %s (data source TESTDB)\n", suite.db.dbmsName.c_str(),
            suite.db.dbmsVersion.c_str(), suite.db.driverName.c_str(),
@@ -217,10 +228,11 @@ int runSuite(const SuiteOptions& options) {
     if (run.ran && !run.error.empty()) writeFailed = true;  // its log is incomplete
     if (run.ran && run.isolationTest != 0) {
       run.svgFile = run.label + ".svg";
+      run.timeline = parseTimeline(result.output);
       std::string title = run.label + ": " +
                           (run.verdict.headline.empty() ? outcomeText(run) : run.verdict.headline);
       if (!writeFile(suite.resultsDir + "/" + run.svgFile,
-                     timelineSvg(title, parseTimeline(result.output), kPauseSeconds), &error)) {
+                     timelineSvg(title, run.timeline, kPauseSeconds), &error)) {
         fprintf(stderr, "acidkit: %s\n", error.c_str());
         run.svgFile.clear();
         writeFailed = true;
@@ -237,6 +249,7 @@ int runSuite(const SuiteOptions& options) {
   printf("\n%s", summary.c_str());
   std::string reportPath = suite.resultsDir + "/report.md";
   if (!writeFile(reportPath, reportMarkdown(suite), &error) ||
+      !writeFile(suite.resultsDir + "/report.json", reportJson(suite), &error) ||
       !writeFile(suite.resultsDir + "/summary.txt", summary, &error)) {
     fprintf(stderr, "acidkit: %s\n", error.c_str());
     writeFailed = true;

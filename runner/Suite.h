@@ -9,6 +9,7 @@ namespace acidkit {
 struct SuiteOptions {
   std::string binDir;             // where the programs are
   std::string resultsDir;         // a folder per run is made in it
+  std::string intoDir;            // else: this very folder holds the run's files
   std::vector<std::string> only;  // labels to run; empty: all
   double timeoutFactor = 0;
   std::string commandLine;  // for the report

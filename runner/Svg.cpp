@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "Format.h"
+
 namespace acidkit {
 
 std::string xmlEscape(std::string_view text) {
@@ -43,16 +45,6 @@ std::string xmlEscape(std::string_view text) {
 }
 
 namespace {
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, fmt);
-  vsnprintf(buffer, sizeof buffer, fmt, args);
-  va_end(args);
-  return buffer;
-}
 
 struct Lane {
   std::string label;

@@ -3,10 +3,12 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "Cli.h"
+#include "Selfcheck.h"
 #include "Suite.h"
 
 namespace {
@@ -21,25 +23,34 @@ std::string ownFolder() {
   return slash == std::string::npos ? "." : self.substr(0, slash);
 }
 
+std::string envOr(const char* name, const std::string& fallback) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  acidkit::SuiteOptions options;
-  std::string error;
-  switch (acidkit::parseCommandLine(args, ownFolder(), &options, &error)) {
+  const acidkit::Defaults defaults{ownFolder(),
+                                   envOr("ACIDKIT_REFDB", ACIDKIT_SOURCE_DIR "/db/refdb"),
+                                   ACIDKIT_SOURCE_DIR "/db/selfcheck.tsv"};
+  acidkit::CommandLine command = acidkit::parseCommandLine(args, defaults);
+  std::string line;
+  for (int i = 0; i < argc; ++i) line += (i > 0 ? " " : "") + std::string(argv[i]);
+  switch (command.command) {
     case acidkit::Command::kHelp:
       fputs(acidkit::kUsage, stdout);
       return 0;
     case acidkit::Command::kError:
-      fprintf(stderr, "acidkit: %s\n\n%s", error.c_str(), acidkit::kUsage);
+      fprintf(stderr, "acidkit: %s\n\n%s", command.error.c_str(), acidkit::kUsage);
       return 2;
     case acidkit::Command::kRun:
-      break;
+      command.suite.commandLine = line;
+      return acidkit::runSuite(command.suite);
+    case acidkit::Command::kSelfcheck:
+      command.selfcheck.commandLine = line;
+      return acidkit::runSelfcheck(command.selfcheck);
   }
-  for (int i = 0; i < argc; ++i) {
-    if (i > 0) options.commandLine += ' ';
-    options.commandLine += argv[i];
-  }
-  return acidkit::runSuite(options);
+  return 2;
 }

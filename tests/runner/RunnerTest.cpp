@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +20,8 @@
 #include "Parse.h"
 #include "Process.h"
 #include "Report.h"
+#include "Schedule.h"
+#include "Selfcheck.h"
 #include "Svg.h"
 #include "XmlCheck.h"
 
@@ -170,6 +174,31 @@ TEST(FindVerdict, RealAndFailingOutputs) {
     EXPECT_EQ(r.headline, c.headline) << c.what;
     EXPECT_EQ(r.lines.size(), c.lines) << c.what;
   }
+}
+
+TEST(FindVerdict, ReasonLinesSayWhyAndOutweighAPassedLine) {
+  VerdictResult iso5 = findVerdict("isolation5", sample("isolation5-nontransactional.log"));
+  EXPECT_EQ(iso5.verdict, Verdict::kFailed);
+  EXPECT_EQ(iso5.headline, "Isolation test 5 failed");
+  EXPECT_EQ(iso5.reasons,
+            (std::vector<std::string>{
+                "T2 did not wait for T1: it returned 20.01 s before T1's pause ended"}));
+  EXPECT_EQ(iso5.lines.front(), "Reason: " + iso5.reasons.front());
+
+  VerdictResult atom = findVerdict("atom", sample("atom-autocommit.log"));
+  EXPECT_EQ(atom.verdict, Verdict::kFailed);
+  ASSERT_EQ(atom.reasons.size(), 1u);
+  EXPECT_EQ(atom.reasons[0].rfind("the rolled-back Payment left changes behind: customer amount 1 "
+                                  "-10.00 -> -1009.99",
+                                  0),
+            0u)
+      << atom.reasons[0];
+  EXPECT_EQ(atom.failures, (std::vector<std::string>{"TEST FAILED"}));
+
+  // The programs never print both: together they mean the output cannot be trusted.
+  VerdictResult both = findVerdict("isolation3", "Reason: something\n\nIsolation test 3 passed\n");
+  EXPECT_EQ(both.verdict, Verdict::kFailed);
+  EXPECT_EQ(both.headline, "Reason: something");
 }
 
 // --- timestamped lines and timelines ------------------------------------------
@@ -414,36 +443,177 @@ TEST(Report, MarkdownCarriesDatabaseTimelinesAndEscapedCells) {
             std::string::npos);
 }
 
+TEST(Report, SummarySaysWhyEachFailedProgramFailed) {
+  ProgramRun ok = passedRun("isolation3", 30);
+  ProgramRun lostUpdate = passedRun("isolation5", 30);
+  lostUpdate.verdict = findVerdict("isolation5", sample("isolation5-nontransactional.log"));
+  ProgramRun condition = passedRun("consist-after", 0);
+  condition.verdict = findVerdict(
+      "consist", "\nFailed consistency condition 4\nAT LEAST ONE CONSISTENCY TEST FAILED\n");
+  ProgramRun cannotRun;
+  cannotRun.label = "isolation8";
+  cannotRun.error = "not found or not executable: /x/isolation8";
+  ProgramRun crashed = passedRun("isolation9", 30);
+  crashed.verdict = VerdictResult{};
+  crashed.signal = 11;
+  crashed.exitStatus = -1;
+  std::string table = summaryTable(suiteOf({ok, lostUpdate, condition, cannotRun, crashed}, 100));
+  for (const char* why :
+       {"isolation5:\n  T2 did not wait for T1: it returned 20.01 s before T1's pause ended\n",
+        "consist-after:\n  Failed consistency condition 4\n",
+        "isolation8:\n  not found or not executable: /x/isolation8\n",
+        "isolation9:\n  no verdict line; it ended with exit SIGSEGV (see its log)\n"}) {
+    EXPECT_NE(table.find(why), std::string::npos) << why << "\n" << table;
+  }
+  EXPECT_EQ(table.find("isolation3:"), std::string::npos) << table;
+  EXPECT_TRUE(whyNotPassed(ok).empty());
+}
+
+TEST(Report, JsonCarriesEveryProgramsVerdictReasonsAndTimeline) {
+  ProgramRun iso5 = passedRun("isolation5", 30);
+  const std::string log = sample("isolation5-nontransactional.log");
+  iso5.isolationTest = 5;
+  iso5.verdict = findVerdict("isolation5", log);
+  iso5.timeline = parseTimeline(log);
+  ProgramRun timedOut = passedRun("isolation8", 30);
+  timedOut.timedOut = true;
+  timedOut.signal = 9;
+  SuiteRun s = suiteOf({passedRun("consist", 0), iso5, timedOut}, 62.5);
+  s.db.description = "a cluster, \"multi-writer\"";
+  nlohmann::json j = nlohmann::json::parse(reportJson(s));
+
+  EXPECT_EQ(j["version"], kReportVersion);
+  EXPECT_EQ(j["passed"], false);
+  EXPECT_EQ(j["mandatedSeconds"], 60);
+  EXPECT_EQ(j["wallSeconds"], 62.5);
+  EXPECT_EQ(j["dataSource"]["description"], "a cluster, \"multi-writer\"");
+  EXPECT_EQ(j["dataSource"]["dbmsName"], "MariaDB");
+  EXPECT_EQ(j["warehouses"], 2);
+  ASSERT_EQ(j["programs"].size(), 3u);
+  const nlohmann::json& p = j["programs"][1];
+  EXPECT_EQ(p["label"], "isolation5");
+  EXPECT_EQ(p["verdict"], "failed");
+  EXPECT_EQ(p["passed"], false);
+  EXPECT_EQ(p["exitStatus"], 0);
+  EXPECT_TRUE(p["signal"].is_null());
+  EXPECT_EQ(p["reasons"][0], "T2 did not wait for T1: it returned 20.01 s before T1's pause ended");
+  EXPECT_EQ(p["mandatedSeconds"], 30);
+  const nlohmann::json& events = p["timeline"]["events"];
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_EQ(events[1]["lane"], "T1");
+  EXPECT_EQ(events[1]["mark"], "pause");
+  EXPECT_EQ(events[3]["transaction"], "Payment");
+  EXPECT_NEAR(events[3]["seconds"].get<double>(), 10.004462, 1e-9);
+  EXPECT_EQ(j["programs"][2]["timedOut"], true);
+  EXPECT_TRUE(j["programs"][2]["exitStatus"].is_null());
+  EXPECT_EQ(j["programs"][2]["signal"], 9);
+  EXPECT_FALSE(j["programs"][0].contains("timeline"));  // not an isolation test
+}
+
+// --- the selfcheck's expected matrix -----------------------------------------------
+
+TEST(SelfcheckExpectations, TheReadmeShowsTheExpectedMatrix) {
+  std::string tsv = readFile(std::string(ACIDKIT_SOURCE_DIR) + "/db/selfcheck.tsv");
+  std::vector<Expectation> expected;
+  std::string error;
+  ASSERT_TRUE(parseExpectations(tsv, &expected, &error)) << error;
+  EXPECT_EQ(breakagesOf(expected),
+            (std::vector<std::string>{"nontransactional", "nonlocking", "read-uncommitted",
+                                      "read-committed", "autocommit"}));
+  std::string readme = readFile(std::string(ACIDKIT_SOURCE_DIR) + "/db/README.md");
+  const std::string begin = "<!-- selfcheck matrix: begin -->\n";
+  size_t from = readme.find(begin), to = readme.find("<!-- selfcheck matrix: end -->");
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_NE(to, std::string::npos);
+  EXPECT_EQ(readme.substr(from + begin.size(), to - from - begin.size()),
+            expectedMarkdown(expected))
+      << "db/README.md's matrix differs from db/selfcheck.tsv: paste the output of acidkit "
+         "selfcheck --print-expected between its markers";
+  // Each breakage must make the kit fail somewhere, or it shows nothing.
+  for (const std::string& b : breakagesOf(expected)) {
+    EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [&](const Expectation& e) {
+      return e.breakage == b && e.verdict == "failed";
+    })) << b;
+  }
+}
+
+TEST(SelfcheckExpectations, MalformedFilesAreRefusedWithTheirLine) {
+  std::string all;
+  for (const SuiteEntry& e : kSuite) all += std::string("b\t") + e.label + "\tpassed\twhy\n";
+  const struct {
+    std::string text;
+    const char* error;
+  } cases[] = {
+      {"b\tatom\tpassed\n", "line 1: expected 4 tab-separated fields"},
+      {"# comment\nb\tisolation10\tpassed\twhy\n", "line 2: 'isolation10' is no program"},
+      {"b\tatom\tfails\twhy\n", "line 1: the verdict must be passed or failed"},
+      {"b\tatom\tfailed\t\n", "line 1: every cell needs its why"},
+      {"control\tatom\tpassed\twhy\n", "line 1: 'control' cannot name a breakage"},
+      {all + "b\tatom\tfailed\twhy\n", "line 13: b / atom is named twice"},
+      {"b\tatom\tpassed\twhy\n", "breakage b names no verdict for consist"},
+      {"# only a comment\n", "no expectation in it"},
+  };
+  for (const auto& c : cases) {
+    std::vector<Expectation> expected;
+    std::string error;
+    EXPECT_FALSE(parseExpectations(c.text, &expected, &error)) << c.error;
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+  }
+  std::vector<Expectation> expected;
+  std::string error;
+  EXPECT_TRUE(parseExpectations(all, &expected, &error)) << error;
+  EXPECT_EQ(expected.size(), kSuite.size());
+}
+
 // --- command line -------------------------------------------------------------------
 
 TEST(CommandLine, OptionsAndTheirErrors) {
-  SuiteOptions o;
-  std::string error;
-  EXPECT_EQ(parseCommandLine({"run"}, "/b", &o, &error), Command::kRun);
-  EXPECT_EQ(o.binDir, "/b");
-  EXPECT_EQ(o.resultsDir, "results");
-  EXPECT_EQ(o.timeoutFactor, 3.0);
-  EXPECT_TRUE(o.only.empty());
+  const Defaults defaults{"/b", "/src/db/refdb", "/src/db/selfcheck.tsv"};
+  CommandLine c = parseCommandLine({"run"}, defaults);
+  EXPECT_EQ(c.command, Command::kRun);
+  EXPECT_EQ(c.suite.binDir, "/b");
+  EXPECT_EQ(c.suite.resultsDir, "results");
+  EXPECT_EQ(c.suite.intoDir, "");
+  EXPECT_EQ(c.suite.timeoutFactor, 3.0);
+  EXPECT_TRUE(c.suite.only.empty());
 
-  EXPECT_EQ(parseCommandLine({"run", "--bin", "/x", "--results=/r", "--only",
-                              "isolation3,consist-after", "--timeout-factor", "0.5"},
-                             "/b", &o, &error),
-            Command::kRun);
-  EXPECT_EQ(o.binDir, "/x");
-  EXPECT_EQ(o.resultsDir, "/r");
-  EXPECT_EQ(o.only, (std::vector<std::string>{"isolation3", "consist-after"}));
-  EXPECT_EQ(o.timeoutFactor, 0.5);
+  c = parseCommandLine({"run", "--bin", "/x", "--results=/r", "--only", "isolation3,consist-after",
+                        "--timeout-factor", "0.5", "--into", "/i"},
+                       defaults);
+  EXPECT_EQ(c.command, Command::kRun);
+  EXPECT_EQ(c.suite.binDir, "/x");
+  EXPECT_EQ(c.suite.resultsDir, "/r");
+  EXPECT_EQ(c.suite.intoDir, "/i");
+  EXPECT_EQ(c.suite.only, (std::vector<std::string>{"isolation3", "consist-after"}));
+  EXPECT_EQ(c.suite.timeoutFactor, 0.5);
 
-  EXPECT_EQ(parseCommandLine({"--help"}, "/b", &o, &error), Command::kHelp);
-  EXPECT_EQ(parseCommandLine({"run", "--help"}, "/b", &o, &error), Command::kHelp);
+  c = parseCommandLine({"selfcheck"}, defaults);
+  EXPECT_EQ(c.command, Command::kSelfcheck);
+  EXPECT_EQ(c.selfcheck.refdb, "/src/db/refdb");
+  EXPECT_EQ(c.selfcheck.expectedFile, "/src/db/selfcheck.tsv");
+  EXPECT_FALSE(c.selfcheck.keep);
+  c = parseCommandLine({"selfcheck", "--keep", "--only=autocommit,nonlocking", "--refdb", "/r",
+                        "--expected", "/e", "--results", "/out"},
+                       defaults);
+  EXPECT_EQ(c.command, Command::kSelfcheck);
+  EXPECT_TRUE(c.selfcheck.keep);
+  EXPECT_EQ(c.selfcheck.only, (std::vector<std::string>{"autocommit", "nonlocking"}));
+  EXPECT_EQ(c.selfcheck.refdb, "/r");
+  EXPECT_EQ(c.selfcheck.expectedFile, "/e");
+  EXPECT_EQ(c.selfcheck.resultsDir, "/out");
+
+  EXPECT_EQ(parseCommandLine({"--help"}, defaults).command, Command::kHelp);
+  EXPECT_EQ(parseCommandLine({"run", "--help"}, defaults).command, Command::kHelp);
+  EXPECT_EQ(parseCommandLine({"selfcheck", "-h"}, defaults).command, Command::kHelp);
   struct Bad {
     std::vector<std::string> args;
     const char* error;
   };
   const std::vector<Bad> bad = {
       {{}, "no command given"},
-      {{"check"}, "unknown command 'check'"},
+      {{"walk"}, "unknown command 'walk'"},
       {{"run", "--fast"}, "unknown option '--fast'"},
+      {{"run", "--keep"}, "unknown option '--keep'"},
       {{"run", "--bin"}, "--bin needs a value"},
       {{"run", "--only="}, "--only needs a value"},
       {{"run", "--only", "isolation10"}, "--only: unknown program 'isolation10'"},
@@ -451,10 +621,14 @@ TEST(CommandLine, OptionsAndTheirErrors) {
       {{"run", "--timeout-factor", "0"}, "--timeout-factor: '0' is not a number greater than 0"},
       {{"run", "--timeout-factor", "2x"}, "--timeout-factor: '2x' is not"},
       {{"run", "--timeout-factor", "nan"}, "--timeout-factor: 'nan' is not"},
+      {{"selfcheck", "--keep=yes"}, "--keep takes no value"},
+      {{"selfcheck", "--into", "/x"}, "unknown option '--into'"},
+      {{"selfcheck", "--expected"}, "--expected needs a value"},
   };
   for (const Bad& b : bad) {
-    EXPECT_EQ(parseCommandLine(b.args, "/b", &o, &error), Command::kError) << b.error;
-    EXPECT_EQ(error.rfind(b.error, 0), 0u) << error;
+    CommandLine r = parseCommandLine(b.args, defaults);
+    EXPECT_EQ(r.command, Command::kError) << b.error;
+    EXPECT_EQ(r.error.rfind(b.error, 0), 0u) << r.error;
   }
 }
 
@@ -475,6 +649,23 @@ TEST(RunProcess, OutputIsKeptVerbatimInTheLog) {
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.output, "out 1\nerr\nno line end");
   EXPECT_EQ(readFile(spec.logPath), r.output);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(RunProcess, ArgumentsAndEnvironmentOnTopOfTheRunners) {
+  std::string dir = scratchDir("args");
+  writeScript(dir + "/prog", "printf '%s|%s|%s|%s\\n' \"$1\" \"$2\" \"$ACIDKIT_X\" \"$HOME\"\n");
+  setenv("ACIDKIT_X", "runner's", 1);
+  ProcessSpec spec;
+  spec.path = dir + "/prog";
+  spec.args = {"a b", ""};
+  spec.environment = {"ACIDKIT_X=child's"};
+  spec.logPath = dir + "/prog.log";
+  spec.limitSeconds = 30;
+  ProcessResult r = runProcess(spec);
+  unsetenv("ACIDKIT_X");
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.output, std::string("a b||child's|") + getenv("HOME") + "\n");
   std::filesystem::remove_all(dir);
 }
 
@@ -593,5 +784,9 @@ TEST(AcidkitRun, SuiteOfStandInsWithOneHanging) {
   // The stopped program's timeline shows how far it got: T1 paused, T2 waiting.
   EXPECT_NE(readFile(folder + "/isolation8.svg").find("no end line"), std::string::npos);
   EXPECT_EQ(readFile(folder + "/summary.txt").empty(), false);
+  nlohmann::json report = nlohmann::json::parse(readFile(folder + "/report.json"), nullptr, false);
+  ASSERT_FALSE(report.is_discarded());
+  EXPECT_EQ(report["programs"].size(), 12u);
+  EXPECT_EQ(report["programs"][9]["outcome"], "TIMED OUT");
   std::filesystem::remove_all(dir);
 }
