@@ -2,10 +2,12 @@
 // relies on, whatever the data source entry says.
 #include <odbcinst.h>
 
+#include <cstdio>
 #include <string>
 
 #include "connector.h"
 #include "connstr.h"
+#include "misconfig.h"
 #include "statement.h"
 
 using namespace acidkit::odbc;
@@ -34,10 +36,18 @@ void requireOptions(ConnectionAttributes& attributes) {
 SQLRETURN driverConnect(SQLHDBC dbc, SQLHWND window, const std::string& in, SQLCHAR* out,
                         SQLSMALLINT outMax, SQLSMALLINT* outLength, SQLUSMALLINT completion) {
   ConnectionAttributes attributes = parseConnectionString(in);
+  Misconfiguration misconfiguration;
+  std::string error;
+  if (!readMisconfiguration(attributes, &misconfiguration, &error)) {
+    fprintf(stderr, "acidkit adapter: %s\n", error.c_str());
+    return SQL_ERROR;
+  }
   requireOptions(attributes);
   std::string text = buildConnectionString(attributes);
-  return gConnector.SQLDriverConnect(dbc, window, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS,
-                                     out, outMax, outLength, completion);
+  SQLRETURN rc = gConnector.SQLDriverConnect(dbc, window, reinterpret_cast<SQLCHAR*>(text.data()),
+                                             SQL_NTS, out, outMax, outLength, completion);
+  if (SQL_SUCCEEDED(rc)) setMisconfiguration(dbc, misconfiguration);
+  return rc;
 }
 
 }  // namespace
@@ -64,7 +74,24 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
   forgetConnection(dbc);
+  forgetMisconfiguration(dbc);
   return gConnector.SQLDisconnect(dbc);
+}
+
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
+                                    SQLINTEGER length) {
+  // Isolation, autocommit and the rest go to the connector as they are (an
+  // isolation level set after connecting takes effect at once), unless the
+  // data source is misconfigured on purpose.
+  const Misconfiguration broken = misconfigurationOf(dbc);
+  const auto number = reinterpret_cast<SQLULEN>(value);
+  if (attribute == SQL_ATTR_AUTOCOMMIT && number == SQL_AUTOCOMMIT_OFF && broken.brokenAutocommit) {
+    return SQL_SUCCESS;
+  }
+  if (attribute == SQL_ATTR_TXN_ISOLATION && broken.forcedIsolation) {
+    value = reinterpret_cast<SQLPOINTER>(*broken.forcedIsolation);
+  }
+  return gConnector.SQLSetConnectAttr(dbc, attribute, value, length);
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "connector.h"
+#include "misconfig.h"
 #include "sqltext.h"
 #include "statement.h"
 
@@ -25,7 +26,10 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
   if (type == SQL_HANDLE_STMT) forgetStatement(handle);
-  if (type == SQL_HANDLE_DBC) forgetConnection(handle);
+  if (type == SQL_HANDLE_DBC) {
+    forgetConnection(handle);
+    forgetMisconfiguration(handle);
+  }
   return gConnector.SQLFreeHandle(type, handle);
 }
 
@@ -128,11 +132,6 @@ ACIDKIT_FORWARD(SQLProcedures,
                  SQLSMALLINT pl),
                 (h, c, cl, s, sl, p, pl))
 ACIDKIT_FORWARD(SQLPutData, (SQLHSTMT h, SQLPOINTER data, SQLLEN length), (h, data, length))
-// Isolation, autocommit and the rest go to the connector as they are; an
-// isolation level set after connecting takes effect at once.
-ACIDKIT_FORWARD(SQLSetConnectAttr,
-                (SQLHDBC h, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length),
-                (h, attribute, value, length))
 ACIDKIT_FORWARD(SQLSetCursorName, (SQLHSTMT h, SQLCHAR* name, SQLSMALLINT length),
                 (h, name, length))
 ACIDKIT_FORWARD(SQLSetDescField,
