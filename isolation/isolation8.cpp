@@ -44,14 +44,23 @@ void printRepairHint() {
       gW_ID, gD_ID, gW_ID, gD_ID);
 }
 
+// Where the rows are is not known: say why, and how to look.
+void printCheckHint(const char* why) {
+  printf(
+      "%s Check with: repair-new-order %d (it lists what district 255 holds), then, if it lists "
+      "rows: repair-new-order %d %d\n",
+      why, gW_ID, gW_ID, gD_ID);
+}
+
 // When a move reported a failure and district 255 could not be counted
 // either, nobody knows where the rows are; a move back would be a guess.
 void printUnknownHint() {
-  printf(
-      "Cannot tell whether the NEW_ORDER rows of warehouse %d, district %d are in district 255: "
-      "counting them failed (see above). Check with: repair-new-order %d (it lists what district "
-      "255 holds), then, if it lists rows: repair-new-order %d %d\n",
-      gW_ID, gD_ID, gW_ID, gW_ID, gD_ID);
+  char why[200];
+  snprintf(why, sizeof why,
+           "Cannot tell whether the NEW_ORDER rows of warehouse %d, district %d are in district "
+           "255: counting them failed (see above).",
+           gW_ID, gD_ID);
+  printCheckHint(why);
 }
 
 // Where the district's rows are, as far as this program knows.
@@ -139,8 +148,16 @@ void* watchStopSignals(void*) {
   fflush(stdout);
   int again = nextStopSignal();
   pthread_mutex_lock(&gEndLock);
-  printf("\nInterrupted again by %s: ending without moving the rows back\n", signalName(again));
-  printRepairHint();
+  printf("\nInterrupted again by %s: ending without waiting for the rows to move back\n",
+         signalName(again));
+  // The move already sent may still be applied once the locks it waits for
+  // go with this process's transactions.
+  char why[200];
+  snprintf(why, sizeof why,
+           "The move of the NEW_ORDER rows of warehouse %d back to district %d may still finish "
+           "on the server.",
+           gW_ID, gD_ID);
+  printCheckHint(why);
   endNow();
 }
 
