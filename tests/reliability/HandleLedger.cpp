@@ -6,10 +6,18 @@
 // handle forgotten at exit stays reachable in its lists, so leak checkers do
 // not see it either.
 //
-// At exit, when ACIDKIT_HANDLE_LEDGER names a file, one line is appended to it:
+// At exit (also by _exit), when ACIDKIT_HANDLE_LEDGER names a file, one line
+// is appended to it:
 //   pid=P allocated=N env=E dbc=D stmt=S connected=C stale=X first_stale=CALL
 // E, D, S: handles still held; C: connections still connected; X: calls made
 // with a handle that was not held, CALL the first of them ("-" when none).
+// Such a call is answered SQL_INVALID_HANDLE and never reaches the driver
+// manager, which could not tell a freed handle from a live one.
+//
+// ACIDKIT_LEDGER_SLOW_ENV_FREE=S makes the release of an environment take S
+// seconds more, after the handle is gone: the window in which another thread
+// could still use it, made wide enough for a test to aim at. The window
+// opens when the file <ledger file>.env-freed appears.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sql.h>
@@ -68,11 +76,17 @@ void noteStale(const char* call, SQLSMALLINT type, SQLHANDLE handle) {
   }
 }
 
-void expectHeld(const char* call, SQLSMALLINT type, SQLHANDLE handle) {
+// False (and noted) when the handle is not held as that type.
+bool expectHeld(const char* call, SQLSMALLINT type, SQLHANDLE handle) {
   std::lock_guard<std::mutex> lock(gMutex);
   auto it = gHeld->find(handle);
-  if (it == gHeld->end() || it->second.type != type) noteStale(call, type, handle);
+  if (it != gHeld->end() && it->second.type == type) return true;
+  noteStale(call, type, handle);
+  return false;
 }
+
+#define EXPECT_HELD(call, type, handle) \
+  if (!expectHeld(call, type, handle)) return SQL_INVALID_HANDLE
 
 __attribute__((destructor)) void report() {
   const char* path = getenv("ACIDKIT_HANDLE_LEDGER");
@@ -108,7 +122,7 @@ extern "C" {
 SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
   NEXT(SQLAllocHandle);
   if (type != SQL_HANDLE_ENV) {
-    expectHeld("SQLAllocHandle", type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV : SQL_HANDLE_DBC, input);
+    EXPECT_HELD("SQLAllocHandle", type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV : SQL_HANDLE_DBC, input);
   }
   SQLRETURN rc = next_SQLAllocHandle(type, input, output);
   if (SQL_SUCCEEDED(rc) && output != nullptr) {
@@ -121,20 +135,37 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
 
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
   NEXT(SQLFreeHandle);
-  expectHeld("SQLFreeHandle", type, handle);
+  EXPECT_HELD("SQLFreeHandle", type, handle);
   SQLRETURN rc = next_SQLFreeHandle(type, handle);
   if (SQL_SUCCEEDED(rc)) {
     std::lock_guard<std::mutex> lock(gMutex);
     gHeld->erase(handle);
   }
+  const char* slow = getenv("ACIDKIT_LEDGER_SLOW_ENV_FREE");
+  const char* path = getenv("ACIDKIT_HANDLE_LEDGER");
+  if (slow != nullptr && path != nullptr && type == SQL_HANDLE_ENV) {
+    char marker[512];
+    snprintf(marker, sizeof marker, "%s.env-freed", path);
+    int fd = open(marker, O_WRONLY | O_CREAT, 0644);
+    if (fd >= 0) close(fd);
+    sleep(static_cast<unsigned>(atoi(slow)));
+  }
   return rc;
+}
+
+// A program that ends with _exit runs no destructor: report first.
+[[noreturn]] void _exit(int status) {
+  static const auto next__exit = next<void (*)(int)>("_exit");
+  report();
+  next__exit(status);
+  __builtin_unreachable();
 }
 
 SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR* user,
                              SQLSMALLINT userLength, SQLCHAR* password,
                              SQLSMALLINT passwordLength) {
   NEXT(SQLConnect);
-  expectHeld("SQLConnect", SQL_HANDLE_DBC, dbc);
+  EXPECT_HELD("SQLConnect", SQL_HANDLE_DBC, dbc);
   SQLRETURN rc = next_SQLConnect(dbc, dsn, dsnLength, user, userLength, password, passwordLength);
   if (SQL_SUCCEEDED(rc)) {
     std::lock_guard<std::mutex> lock(gMutex);
@@ -146,7 +177,7 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsnLength, S
 // Disconnecting also frees the connection's statements.
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
   NEXT(SQLDisconnect);
-  expectHeld("SQLDisconnect", SQL_HANDLE_DBC, dbc);
+  EXPECT_HELD("SQLDisconnect", SQL_HANDLE_DBC, dbc);
   SQLRETURN rc = next_SQLDisconnect(dbc);
   if (SQL_SUCCEEDED(rc)) {
     std::lock_guard<std::mutex> lock(gMutex);
@@ -161,27 +192,27 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
 SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
                                 SQLINTEGER length) {
   NEXT(SQLSetEnvAttr);
-  expectHeld("SQLSetEnvAttr", SQL_HANDLE_ENV, env);
+  EXPECT_HELD("SQLSetEnvAttr", SQL_HANDLE_ENV, env);
   return next_SQLSetEnvAttr(env, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
                                     SQLINTEGER length) {
   NEXT(SQLSetConnectAttr);
-  expectHeld("SQLSetConnectAttr", SQL_HANDLE_DBC, dbc);
+  EXPECT_HELD("SQLSetConnectAttr", SQL_HANDLE_DBC, dbc);
   return next_SQLSetConnectAttr(dbc, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
                                  SQLINTEGER length) {
   NEXT(SQLSetStmtAttr);
-  expectHeld("SQLSetStmtAttr", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLSetStmtAttr", SQL_HANDLE_STMT, stmt);
   return next_SQLSetStmtAttr(stmt, attribute, value, length);
 }
 
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
   NEXT(SQLPrepare);
-  expectHeld("SQLPrepare", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLPrepare", SQL_HANDLE_STMT, stmt);
   return next_SQLPrepare(stmt, text, length);
 }
 
@@ -190,7 +221,7 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLI
                                    SQLSMALLINT digits, SQLPOINTER value, SQLLEN length,
                                    SQLLEN* indicator) {
   NEXT(SQLBindParameter);
-  expectHeld("SQLBindParameter", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLBindParameter", SQL_HANDLE_STMT, stmt);
   return next_SQLBindParameter(stmt, number, direction, cType, sqlType, size, digits, value, length,
                                indicator);
 }
@@ -198,37 +229,37 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLI
 SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType,
                              SQLPOINTER value, SQLLEN length, SQLLEN* indicator) {
   NEXT(SQLBindCol);
-  expectHeld("SQLBindCol", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLBindCol", SQL_HANDLE_STMT, stmt);
   return next_SQLBindCol(stmt, column, cType, value, length, indicator);
 }
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT stmt) {
   NEXT(SQLExecute);
-  expectHeld("SQLExecute", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLExecute", SQL_HANDLE_STMT, stmt);
   return next_SQLExecute(stmt);
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length) {
   NEXT(SQLExecDirect);
-  expectHeld("SQLExecDirect", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLExecDirect", SQL_HANDLE_STMT, stmt);
   return next_SQLExecDirect(stmt, text, length);
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) {
   NEXT(SQLFetch);
-  expectHeld("SQLFetch", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLFetch", SQL_HANDLE_STMT, stmt);
   return next_SQLFetch(stmt);
 }
 
 SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) {
   NEXT(SQLCloseCursor);
-  expectHeld("SQLCloseCursor", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLCloseCursor", SQL_HANDLE_STMT, stmt);
   return next_SQLCloseCursor(stmt);
 }
 
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
   NEXT(SQLFreeStmt);
-  expectHeld("SQLFreeStmt", SQL_HANDLE_STMT, stmt);
+  EXPECT_HELD("SQLFreeStmt", SQL_HANDLE_STMT, stmt);
   SQLRETURN rc = next_SQLFreeStmt(stmt, option);
   if (SQL_SUCCEEDED(rc) && option == SQL_DROP) {
     std::lock_guard<std::mutex> lock(gMutex);
@@ -239,7 +270,7 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
 
 SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) {
   NEXT(SQLEndTran);
-  expectHeld("SQLEndTran", type, handle);
+  EXPECT_HELD("SQLEndTran", type, handle);
   return next_SQLEndTran(type, handle, completion);
 }
 
@@ -247,7 +278,7 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT 
                                 SQLCHAR* state, SQLINTEGER* native, SQLCHAR* message,
                                 SQLSMALLINT bufferLength, SQLSMALLINT* textLength) {
   NEXT(SQLGetDiagRec);
-  expectHeld("SQLGetDiagRec", type, handle);
+  EXPECT_HELD("SQLGetDiagRec", type, handle);
   return next_SQLGetDiagRec(type, handle, record, state, native, message, bufferLength, textLength);
 }
 

@@ -221,6 +221,73 @@ TEST(ServerKill, EveryPausedProgramReportsTheLossReachesItsVerdictAndLosesNothin
   }
 }
 
+// The server dies while isolation8 moves the district's rows to district
+// 255: the move fails and district 255 cannot be counted either. Nobody can
+// tell where the rows are, so the program must neither move them back on a
+// guess nor claim they are parked; it says it cannot tell and how to look.
+TEST(ServerKill, Isolation8CannotTellWhereTheRowsAreAndSaysSo) {
+  PrivateServer instance;
+  ASSERT_TRUE(instance.start());
+  const Server& server = instance.server();
+  ASSERT_EQ(server.loadTemplate().status, 0);
+  CheckedDatabase db;
+  ASSERT_TRUE(db.create("kill_isolation8_park", server));
+  // The first row of the move holds it for 20 s: time to kill the server.
+  ASSERT_TRUE(
+      db.admin("DELIMITER //\nCREATE TRIGGER slow_park BEFORE UPDATE ON NEW_ORDER FOR EACH ROW "
+               "IF NEW.NO_D_ID = 255 AND @acidkit_slept IS NULL THEN "
+               "SET @acidkit_slept = 1; DO SLEEP(20); END IF //\nDELIMITER ;\n"));
+  db.useHere();
+  const std::map<std::string, std::string> before = db.checksums();
+
+  const std::string dir = freshRunDir("kill_isolation8_park");
+  std::string command = "timeout -k 10 240 sh -c " +
+                        shellQuote(db.command("isolation8", Checker::kSanitized, dir)) + " > " +
+                        dir + "/out 2>&1; echo $? > " + dir + "/status";
+  ASSERT_EQ(std::system(("(" + command + ") >/dev/null 2>&1 &").c_str()), 0);
+  // The server shows the move by its trigger's sleep.
+  std::string moving;
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  while (Clock::now() < deadline && moving.find("SLEEP(20)") == std::string::npos) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    moving = server.refdb("sql -N -e \"SELECT INFO FROM information_schema.PROCESSLIST\"").output;
+  }
+  ASSERT_NE(moving.find("SLEEP(20)"), std::string::npos) << readText(dir + "/out");
+  const int pid = server.pid();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  while (kill(pid, 0) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The server stays down until the program has ended.
+  while (Clock::now() < deadline + std::chrono::seconds(60) && readText(dir + "/status").empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  std::string status = readText(dir + "/status");
+  ASSERT_FALSE(status.empty()) << "isolation8 hangs:\n" << readText(dir + "/out");
+  ProgramRun run = db.collect(dir, std::atoi(status.c_str()), readText(dir + "/out"));
+  ASSERT_TRUE(instance.start());
+
+  EXPECT_EQ(run.status, 1) << run.output;
+  const Ids ids = idsOf(run);
+  const std::string w = std::to_string(ids.w), d = std::to_string(ids.d);
+  expectLinesInOrder(
+      run,
+      {"Error remove all rows(NEW-ORDER)",
+       "Cannot tell whether the NEW_ORDER rows of warehouse " + w + ", district " + d +
+           " are in district 255: counting them failed (see above). Check "
+           "with: repair-new-order " +
+           w +
+           " (it lists what district 255 holds), "
+           "then, if it lists rows: repair-new-order " +
+           w + " " + d},
+      "isolation8");
+  EXPECT_EQ(run.output.find("Error restore all rows(NEW-ORDER)"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("are in district 255; move them back"), std::string::npos)
+      << run.output;
+  expectNoHandlesHeld(run, "isolation8");
+  // The crash undid the uncommitted move: nothing to repair, nothing lost.
+  EXPECT_EQ(db.checksums(), before);
+}
+
 // Stops the server process (SIGSTOP) and lets it go on (SIGCONT) when done:
 // it keeps its connections but answers nothing.
 class Freeze {
