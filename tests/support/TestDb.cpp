@@ -88,8 +88,10 @@ TestDatabase::~TestDatabase() {
   }
 }
 
-RunResult TestDatabase::runProgram(const std::string& program, const std::string& redirect) const {
-  return run(programPath(program) + " " + redirect);
+RunResult TestDatabase::runProgram(const std::string& program, const std::string& redirect,
+                                   const std::string& environment) const {
+  return run((environment.empty() ? "" : "env " + environment + " ") + programPath(program) + " " +
+             redirect);
 }
 
 bool TestDatabase::admin(const std::string& sql, std::string* output) const {

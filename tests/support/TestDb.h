@@ -48,8 +48,10 @@ class TestDatabase {
   // Appends a line to the TESTDB entry of this database's data source file.
   void addDataSourceLine(const std::string& line) const;
   const std::string& name() const { return name_; }
-  // Runs a built program against this database.
-  RunResult runProgram(const std::string& program, const std::string& redirect = "") const;
+  // Runs a built program against this database; environment: "NAME=value ..."
+  // set for the program alone.
+  RunResult runProgram(const std::string& program, const std::string& redirect = "",
+                       const std::string& environment = "") const;
   // SQL run by the server's administrator on this database.
   bool admin(const std::string& sql, std::string* output = nullptr) const;
 
