@@ -8,17 +8,19 @@
 #include <initializer_list>
 #include <string>
 
+#include "AtomStatements.h"
+#include "Odbc.h"
 #include "OutputLines.h"
 #include "Payment.h"
 #include "PrintDiagnosticRecord.h"
 #include "ProgramFrame.h"
-#include "TransactionFrame.h"
 #include "config.h"
 
-SQLHENV gEnv = SQL_NULL_HENV;
-SQLHDBC gDbc = SQL_NULL_HDBC;
-
 namespace {
+
+using acidkit::OdbcStatement;
+using acidkit::printUnderlined;
+using acidkit::succeeded;
 
 constexpr char kFailed[] = "======> ATOMICITY TEST FAILED!";
 
@@ -34,11 +36,10 @@ struct Rows {
   double warehouseAmount;
 };
 
-// The three reads on gDbc. A handle whose freeing failed stays here for its
-// diagnostics but is no longer freeable.
+// The three reads on gDbc. A handle whose freeing failed stays readable for
+// its diagnostics and is not freed again.
 struct Reads {
-  SQLHSTMT stmt[3] = {SQL_NULL_HSTMT, SQL_NULL_HSTMT, SQL_NULL_HSTMT};
-  bool freeable[3] = {};
+  OdbcStatement stmt[3];
 };
 
 struct Param {
@@ -48,19 +49,16 @@ struct Param {
 };
 
 bool prepareRead(Reads& r, Read i, const char* text, std::initializer_list<Param> params) {
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, gDbc, &r.stmt[i]))) {
-    r.stmt[i] = SQL_NULL_HSTMT;
-    return false;
-  }
-  r.freeable[i] = true;
-  if (!succeeded(SQLPrepare(r.stmt[i], (SQLCHAR*)text, SQL_NTS))) return false;
+  if (!r.stmt[i].allocate(gDbc)) return false;
+  SQLHSTMT s = r.stmt[i].get();
+  if (!succeeded(SQLPrepare(s, (SQLCHAR*)text, SQL_NTS))) return false;
   SQLUSMALLINT n = 0;
   for (const Param& p : params) {
     ++n;
-    SQLRETURN rc = p.amount ? SQLBindParameter(r.stmt[i], n, p.io, SQL_C_DOUBLE, SQL_NUMERIC, 15, 2,
-                                               p.value, 0, nullptr)
-                            : SQLBindParameter(r.stmt[i], n, p.io, SQL_C_SLONG, SQL_INTEGER, 0, 0,
-                                               p.value, 0, nullptr);
+    SQLRETURN rc =
+        p.amount
+            ? SQLBindParameter(s, n, p.io, SQL_C_DOUBLE, SQL_NUMERIC, 15, 2, p.value, 0, nullptr)
+            : SQLBindParameter(s, n, p.io, SQL_C_SLONG, SQL_INTEGER, 0, 0, p.value, 0, nullptr);
     if (!succeeded(rc)) return false;
   }
   return true;
@@ -70,10 +68,7 @@ bool prepareRead(Reads& r, Read i, const char* text, std::initializer_list<Param
 // rest being left to the failure path.
 bool freeReads(Reads& r) {
   for (int i : {kWarehouse, kDistrict, kCustomer}) {
-    if (!r.freeable[i]) continue;
-    r.freeable[i] = false;
-    if (!succeeded(SQLFreeHandle(SQL_HANDLE_STMT, r.stmt[i]))) return false;
-    r.stmt[i] = SQL_NULL_HSTMT;
+    if (!r.stmt[i].release()) return false;
   }
   return true;
 }
@@ -81,12 +76,9 @@ bool freeReads(Reads& r) {
 // `why`: the step that failed, for the reason line after the diagnostics.
 int failTest(Reads& r, const char* why) {
   for (int i : {kCustomer, kDistrict, kWarehouse}) {
-    if (r.stmt[i] != SQL_NULL_HSTMT) PrintDiagnosticRecord(SQL_HANDLE_STMT, r.stmt[i]);
+    if (r.stmt[i].get() != SQL_NULL_HSTMT) PrintDiagnosticRecord(SQL_HANDLE_STMT, r.stmt[i].get());
   }
-  for (int i : {kWarehouse, kDistrict, kCustomer}) {
-    if (r.freeable[i]) SQLFreeHandle(SQL_HANDLE_STMT, r.stmt[i]);
-    r.freeable[i] = false;
-  }
+  for (int i : {kWarehouse, kDistrict, kCustomer}) r.stmt[i].release();
   printf("%s%s\n", kReasonPrefix, why);
   puts(kFailed);
   return 1;
@@ -95,7 +87,7 @@ int failTest(Reads& r, const char* why) {
 // Prints the heading, executes the read and prints its row.
 bool readRow(const Reads& r, Read i, const char* heading, const Rows& v) {
   printUnderlined(heading);
-  if (!succeeded(SQLExecute(r.stmt[i]))) return false;
+  if (!succeeded(SQLExecute(r.stmt[i].get()))) return false;
   switch (i) {
     case kCustomer:
       printf("%4d, %2d, %4d, %4d, %14.2lf, %14.2lf\n\n", v.customer[0], v.customer[1],
@@ -165,7 +157,7 @@ int doTest(int mode) {
 
   Rows rows{};
   Reads reads;
-  if (!prepareRead(reads, kCustomer, "call getCustomerID(?,?,?,?,?,?,?,?,?)",
+  if (!prepareRead(reads, kCustomer, kGetCustomerID,
                    {{SQL_PARAM_INPUT, false, &W_ID},
                     {SQL_PARAM_INPUT, false, &D_ID},
                     {SQL_PARAM_INPUT, false, &C_ID},
@@ -175,13 +167,13 @@ int doTest(int mode) {
                     {SQL_PARAM_OUTPUT, false, &rows.customer[3]},
                     {SQL_PARAM_OUTPUT, true, &rows.customerAmount[0]},
                     {SQL_PARAM_OUTPUT, true, &rows.customerAmount[1]}}) ||
-      !prepareRead(reads, kDistrict, "call getDistrictID(?,?,?,?,?)",
+      !prepareRead(reads, kDistrict, kGetDistrictID,
                    {{SQL_PARAM_INPUT, false, &W_ID},
                     {SQL_PARAM_INPUT, false, &D_ID},
                     {SQL_PARAM_OUTPUT, false, &rows.district[0]},
                     {SQL_PARAM_OUTPUT, false, &rows.district[1]},
                     {SQL_PARAM_OUTPUT, true, &rows.districtAmount}}) ||
-      !prepareRead(reads, kWarehouse, "call getWarehouseID(?,?,?)",
+      !prepareRead(reads, kWarehouse, kGetWarehouseID,
                    {{SQL_PARAM_INPUT, false, &W_ID},
                     {SQL_PARAM_OUTPUT, false, &rows.warehouse},
                     {SQL_PARAM_OUTPUT, true, &rows.warehouseAmount}})) {
@@ -232,10 +224,11 @@ int doTest(int mode) {
 
 int main() {
   srand(time(nullptr));
-  if (openProgramConnection(gEnv, gDbc, kFailed) != 0) return 1;
+  acidkit::ProgramConnection program(kFailed);
+  if (program.open() != 0) return 1;
   int commitTest = doTest(0);
   int rollbackTest = doTest(1);  // runs whatever the commit test gave
   puts(commitTest != 0 || rollbackTest != 0 ? "AT LEAST ONE ATOMICITY TEST FAILED!"
                                             : "All atomicity tests passed");
-  return closeProgramConnection(gEnv, gDbc, kFailed);
+  return program.close();
 }

@@ -13,10 +13,8 @@
 #include <vector>
 
 #include "NewOrder.h"
-#include "TransactionFrame.h"
+#include "Odbc.h"
 #include "config.h"
-
-SQLHENV gEnv = SQL_NULL_HENV;
 
 int main(int argc, char** argv) {
   int n = argc > 1 ? atoi(argv[1]) : 200;
@@ -24,8 +22,10 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: new-order-latency [N]   N: orders to time, >= 1\n");
     return 2;
   }
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)) ||
-      !succeeded(SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0))) {
+  acidkit::OdbcEnvironment env(&gEnv);
+  if (!env.allocate(SQL_NULL_HANDLE) ||
+      !acidkit::succeeded(
+          SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0))) {
     fprintf(stderr, "new-order-latency: cannot set up the ODBC environment\n");
     return 1;
   }
@@ -49,12 +49,11 @@ int main(int argc, char** argv) {
       fprintf(stderr, "new-order-latency: New-Order %d failed\n", i + 1);
       return 1;
     }
-    ms.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
   }
   std::sort(ms.begin(), ms.end());
-  printf("New-Order (5 lines, own connection, commit): %d orders, median %.2f ms, p90 %.2f ms\n",
-         n, ms[ms.size() / 2], ms[ms.size() * 9 / 10]);
-  SQLFreeHandle(SQL_HANDLE_ENV, gEnv);
+  printf("New-Order (5 lines, own connection, commit): %d orders, median %.2f ms, p90 %.2f ms\n", n,
+         ms[ms.size() / 2], ms[ms.size() * 9 / 10]);
   return 0;
 }

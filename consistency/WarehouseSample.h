@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "ConsistStatements.h"
+
 inline constexpr std::size_t kSampleSize = 11;
 
 // min, then max × 0.1, 0.2, ... 0.9 in double precision, each truncated toward
@@ -26,9 +28,6 @@ inline std::array<int, kSampleSize> warehouseSample(int min, int max) {
 inline constexpr std::size_t kSampleInsertSize = 512;
 inline void formatSampleInsert(const std::array<int, kSampleSize>& s,
                                char (&text)[kSampleInsertSize]) {
-  snprintf(text, sizeof text,
-           "INSERT INTO TEMP_W VALUES (%d), \n"
-           "                          (%d), (%d), (%d), (%d), (%d), \n"
-           "                          (%d), (%d), (%d), (%d), (%d) \n",
-           s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9], s[10]);
+  snprintf(text, sizeof text, kInsertTempWFormat, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7],
+           s[8], s[9], s[10]);
 }

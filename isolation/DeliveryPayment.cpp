@@ -7,6 +7,7 @@
 
 #include "DeliveryT1.h"
 #include "IsolationFrame.h"
+#include "SideStatements.h"
 #include "Verdict.h"
 
 DeliveryArg gDeliveryArg;
@@ -62,8 +63,7 @@ int32_t getC_ID() {
   if (c.open() != 0) return -1;
   if (bindInt(c, 1, SQL_PARAM_INPUT, &gW_ID) != 0 || bindInt(c, 2, SQL_PARAM_INPUT, &gD_ID) != 0 ||
       bindInt(c, 3, SQL_PARAM_OUTPUT, &customer) != 0 ||
-      c.check(SQLExecDirect(c.stmt(), (SQLCHAR*)"call getOrderCustomerIDByNO(?,?,?)", SQL_NTS)) !=
-          0 ||
+      c.check(SQLExecDirect(c.stmt(), (SQLCHAR*)kGetOrderCustomerIDByNO, SQL_NTS)) != 0 ||
       c.close() != 0) {
     return -1;
   }
@@ -77,8 +77,7 @@ double getC_BALANCE() {
       bindInt(c, 2, SQL_PARAM_INPUT, &gD_ID) != 0 || bindInt(c, 3, SQL_PARAM_INPUT, &gW_ID) != 0 ||
       c.check(SQLBindParameter(c.stmt(), 4, SQL_PARAM_OUTPUT, SQL_C_DOUBLE, SQL_NUMERIC, 15, 2,
                                &balance, 0, nullptr)) != 0 ||
-      c.check(SQLExecDirect(c.stmt(), (SQLCHAR*)"call getCustBalance(?,?,?,?)", SQL_NTS)) != 0 ||
-      c.close() != 0) {
+      c.check(SQLExecDirect(c.stmt(), (SQLCHAR*)kGetCustBalance, SQL_NTS)) != 0 || c.close() != 0) {
     gBalanceReadFailed = true;
     return 0.0;
   }

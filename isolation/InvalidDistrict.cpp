@@ -1,6 +1,7 @@
 #include "InvalidDistrict.h"
 
 #include "IsolationFrame.h"
+#include "SideStatements.h"
 
 namespace {
 
@@ -43,13 +44,11 @@ int32_t count(const char* text, std::initializer_list<int32_t*> params) {
 }  // namespace
 
 int setInvalidDistrictID() {
-  return moveRows("UPDATE NEW_ORDER   SET NO_D_ID = 255 WHERE NO_W_ID = ?   AND NO_D_ID = ? ",
-                  &gW_ID, &gD_ID);
+  return moveRows(kSetInvalidDistrict, &gW_ID, &gD_ID);
 }
 
 int resotreDistrictID() {
-  return moveRows("UPDATE NEW_ORDER   SET NO_D_ID = ? WHERE NO_W_ID = ?   AND NO_D_ID = 255 ",
-                  &gD_ID, &gW_ID);
+  return moveRows(kRestoreDistrict, &gD_ID, &gW_ID);
 }
 
 int32_t countInvalidDistrictRows() {

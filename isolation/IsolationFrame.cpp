@@ -8,9 +8,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "SideStatements.h"
 #include "Verdict.h"
 
-SQLHENV gEnv = SQL_NULL_HENV;
 int32_t gW_ID;
 int32_t gD_ID;
 int32_t gC_ID;
@@ -19,6 +19,7 @@ NewOrderArg gNewOrderArg1;
 namespace {
 // Threads started and not yet joined: while any runs, gEnv stays allocated.
 std::atomic<int> gRunningThreads{0};
+acidkit::OdbcEnvironment gEnvironment(&gEnv);
 }  // namespace
 
 void drawIds() {
@@ -35,19 +36,25 @@ void printIds() {
 }
 
 int setUpEnvironment() {
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv))) {
-    gEnv = SQL_NULL_HENV;
-    return 1;
-  }
-  return succeeded(SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0)) ? 0 : 1;
+  return gEnvironment.allocate(SQL_NULL_HANDLE) &&
+                 acidkit::succeeded(
+                     SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0))
+             ? 0
+             : 1;
+}
+
+bool releaseEnvironment() {
+  // An environment whose release failed is not released again.
+  return gEnvironment.release();
 }
 
 int exitPath() {
   // A thread that is still running may be inside a transaction on gEnv: the
   // process's exit releases the environment after it instead.
-  if (gEnv != SQL_NULL_HENV && gRunningThreads.load() == 0) {
-    SQLFreeHandle(SQL_HANDLE_ENV, gEnv);
-    gEnv = SQL_NULL_HENV;
+  if (gRunningThreads.load() == 0) {
+    gEnvironment.release();
+  } else {
+    gEnvironment.abandon();
   }
   return 1;
 }
@@ -58,9 +65,7 @@ int finish(int testNumber, const Verdict& verdict) {
   snprintf(line, sizeof line, "\nIsolation test %d %s", testNumber,
            verdict.passed() ? "passed" : "failed");
   puts(line);
-  if (!succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) return exitPath();
-  gEnv = SQL_NULL_HENV;
-  return 0;
+  return releaseEnvironment() ? 0 : 1;
 }
 
 int startThread(pthread_t* thread, void* (*function)(void*)) {
@@ -104,77 +109,31 @@ void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label) {
   arg->C_ID = gC_ID;
 }
 
-SideConnection::~SideConnection() {
-  release();
-}
-
 int SideConnection::open() {
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, gEnv, &dbc_))) {
-    dbc_ = SQL_NULL_HDBC;
+  if (!connection_.allocate() || !connection_.connect() ||
+      !connection_.set(SQL_ATTR_TXN_ISOLATION, SQL_TXN_SERIALIZABLE) ||
+      !stmt_.allocate(connection_.get())) {
     return fail();
   }
-  dbcHeld_ = true;
-  if (!succeeded(SQLConnect(dbc_, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
-                            (SQLCHAR*)kPassword, SQL_NTS))) {
-    return fail();
-  }
-  connected_ = true;
-  if (check(SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, (SQLPOINTER)SQL_TXN_SERIALIZABLE,
-                              SQL_IS_UINTEGER)) != 0) {
-    return 1;
-  }
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_))) {
-    stmt_ = SQL_NULL_HSTMT;
-    return fail();
-  }
-  stmtHeld_ = true;
   return 0;
 }
 
 int SideConnection::fail() {
-  if (stmt_ != SQL_NULL_HSTMT) {
-    SQLGetDiagRec(SQL_HANDLE_STMT, stmt_, 1, nullptr, nullptr, (SQLCHAR*)message_, sizeof message_,
-                  nullptr);
+  if (stmt() != SQL_NULL_HSTMT) {
+    acidkit::readFirstDiagnostic(SQL_HANDLE_STMT, stmt(), message_, sizeof message_);
     puts(message_);
   }
-  if (dbc_ != SQL_NULL_HDBC) {
-    SQLGetDiagRec(SQL_HANDLE_DBC, dbc_, 1, nullptr, nullptr, (SQLCHAR*)message_, sizeof message_,
-                  nullptr);
+  if (connection_.get() != SQL_NULL_HDBC) {
+    acidkit::readFirstDiagnostic(SQL_HANDLE_DBC, connection_.get(), message_, sizeof message_);
     printf("\n%s\n", message_);
   }
-  release();
+  stmt_.release();
+  connection_.close();
   return 1;
 }
 
-void SideConnection::release() {
-  if (stmtHeld_) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
-  if (connected_) SQLDisconnect(dbc_);
-  if (dbcHeld_) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-  stmtHeld_ = connected_ = dbcHeld_ = false;
-  stmt_ = SQL_NULL_HSTMT;
-  dbc_ = SQL_NULL_HDBC;
-}
-
 int SideConnection::close() {
-  // What failed to be released stays held (and is not released again); the
-  // failure exit releases what comes after it.
-  if (!succeeded(SQLFreeHandle(SQL_HANDLE_STMT, stmt_))) {
-    stmtHeld_ = false;
-    return fail();
-  }
-  stmtHeld_ = false;
-  stmt_ = SQL_NULL_HSTMT;
-  if (!succeeded(SQLDisconnect(dbc_))) {
-    connected_ = false;
-    return fail();
-  }
-  connected_ = false;
-  if (!succeeded(SQLFreeHandle(SQL_HANDLE_DBC, dbc_))) {
-    dbcHeld_ = false;
-    return fail();
-  }
-  dbcHeld_ = false;
-  dbc_ = SQL_NULL_HDBC;
+  if (!stmt_.release() || !connection_.disconnect() || !connection_.release()) return fail();
   return 0;
 }
 
@@ -189,7 +148,7 @@ int32_t getD_NEXT_O_ID() {
                                nullptr)) != 0 ||
       c.check(SQLBindParameter(s, 3, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &next, 0,
                                nullptr)) != 0 ||
-      c.check(SQLExecDirect(s, (SQLCHAR*)"call getNextDistrictOrderID(?,?,?)", SQL_NTS)) != 0 ||
+      c.check(SQLExecDirect(s, (SQLCHAR*)kGetNextDistrictOrderID, SQL_NTS)) != 0 ||
       c.close() != 0) {
     return -1;
   }

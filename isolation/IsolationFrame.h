@@ -11,12 +11,11 @@
 #include <cstdint>
 
 #include "NewOrder.h"
+#include "Odbc.h"
 #include "OrderStatus.h"
-#include "TransactionFrame.h"
 #include "config.h"
 #include "support.h"
 
-extern SQLHENV gEnv;
 extern int32_t gW_ID;
 extern int32_t gD_ID;
 extern int32_t gC_ID;
@@ -37,6 +36,8 @@ void printIds();
 int setUpEnvironment();
 // Releases gEnv (unless a thread may still use it) and gives exit status 1.
 int exitPath();
+// Releases gEnv at the end of a run; false when that failed.
+bool releaseEnvironment();
 
 class Verdict;
 // Prints the verdict's reasons when it failed and then its line, releases
@@ -77,27 +78,19 @@ void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label);
 // releases what was set up and returns 1.
 class SideConnection {
  public:
-  SideConnection() = default;
-  SideConnection(const SideConnection&) = delete;
-  SideConnection& operator=(const SideConnection&) = delete;
-  ~SideConnection();
-
   int open();
-  SQLHSTMT stmt() const { return stmt_; }
+  SQLHSTMT stmt() const { return stmt_.get(); }
   // Checks a call's result; on failure runs the failure exit.
-  int check(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO ? 0 : fail(); }
-  int commit() { return check(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT)); }
+  int check(SQLRETURN rc) { return acidkit::succeeded(rc) ? 0 : fail(); }
+  int commit() { return connection_.endTransaction(SQL_COMMIT) ? 0 : fail(); }
+  // Frees the statement, disconnects and frees the connection; what failed
+  // to be released is not released again, the failure exit releases the rest.
   int close();
   int fail();
 
  private:
-  void release();
-
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
-  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
-  bool dbcHeld_ = false;
-  bool connected_ = false;
-  bool stmtHeld_ = false;
+  acidkit::OdbcConnection connection_;
+  acidkit::OdbcStatement stmt_;
   char message_[256] = {};
 };
 

@@ -7,6 +7,7 @@
 
 #include "IsolationFrame.h"
 #include "ItemDraw.h"
+#include "SideStatements.h"
 #include "Verdict.h"
 
 int32_t gItemX;
@@ -57,7 +58,7 @@ int executeForBothItems(SideConnection& c, const char* text, double* priceX, dou
 // have been stored already.
 int getI_PRICE(double* priceX, double* priceY) {
   SideConnection c;
-  if (c.open() != 0 || executeForBothItems(c, "call getItemPrice(?,?)", priceX, priceY) != 0) {
+  if (c.open() != 0 || executeForBothItems(c, kGetItemPrice, priceX, priceY) != 0) {
     return 1;
   }
   return c.close();
@@ -101,9 +102,7 @@ void* IncreasePrice_T3(void*) {
   printWithTime("T3(Increase the price of items) start");
   gIncreasePriceRun.started = monotonicSeconds();
   SideConnection c;
-  if (c.open() != 0 ||
-      executeForBothItems(c, "UPDATE ITEM    SET I_PRICE = I_PRICE * 1.10  WHERE I_ID = ? ",
-                          nullptr, nullptr) != 0 ||
+  if (c.open() != 0 || executeForBothItems(c, kIncreasePrice, nullptr, nullptr) != 0 ||
       c.commit() != 0 || c.close() != 0) {
     puts("T3 ERROR");
     return nullptr;

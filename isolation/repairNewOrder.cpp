@@ -85,7 +85,5 @@ int main(int argc, char** argv) {
   }
   if (setUpEnvironment() != 0) return exitPath();
   int status = repair();
-  if (!succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) return 1;
-  gEnv = SQL_NULL_HENV;
-  return status;
+  return releaseEnvironment() ? status : 1;
 }

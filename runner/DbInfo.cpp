@@ -4,15 +4,12 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "Odbc.h"
 #include "config.h"
 
 namespace acidkit {
 
 namespace {
-
-bool succeeded(SQLRETURN rc) {
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
-}
 
 std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE handle) {
   SQLCHAR state[6] = {};
@@ -41,31 +38,27 @@ DbInfo readDbInfo() {
   SQLGetPrivateProfileString(kDataSource, "Description", "", description, sizeof description,
                              "odbc.ini");
   result.description = description;
-  SQLHENV env = SQL_NULL_HENV;
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+  // An environment of its own: the runner is no program of the kit.
+  OdbcEnvironment env;
+  OdbcConnection dbc;
+  if (!env.allocate(SQL_NULL_HANDLE)) {
     result.error = "cannot allocate an ODBC environment";
     return result;
   }
-  if (!succeeded(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0)) ||
-      !succeeded(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
-    result.error = firstDiagnostic(SQL_HANDLE_ENV, env);
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
+  if (!succeeded(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0)) ||
+      !dbc.allocate(env.get())) {
+    result.error = firstDiagnostic(SQL_HANDLE_ENV, env.get());
     return result;
   }
-  if (succeeded(SQLConnect(dbc, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
-                           (SQLCHAR*)kPassword, SQL_NTS))) {
-    result.ok = true;
-    result.dbmsName = info(dbc, SQL_DBMS_NAME);
-    result.dbmsVersion = info(dbc, SQL_DBMS_VER);
-    result.driverName = info(dbc, SQL_DRIVER_NAME);
-    result.driverVersion = info(dbc, SQL_DRIVER_VER);
-    SQLDisconnect(dbc);
-  } else {
-    result.error = firstDiagnostic(SQL_HANDLE_DBC, dbc);
+  if (!dbc.connect()) {
+    result.error = firstDiagnostic(SQL_HANDLE_DBC, dbc.get());
+    return result;
   }
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  result.ok = true;
+  result.dbmsName = info(dbc.get(), SQL_DBMS_NAME);
+  result.dbmsVersion = info(dbc.get(), SQL_DBMS_VER);
+  result.driverName = info(dbc.get(), SQL_DRIVER_NAME);
+  result.driverVersion = info(dbc.get(), SQL_DRIVER_VER);
   return result;
 }
 

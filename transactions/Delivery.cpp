@@ -1,34 +1,18 @@
 #include "Delivery.h"
 
+#include <iterator>
+
+#include "DeliveryStatements.h"
 #include "TransactionFrame.h"
 #include "support.h"
 
 namespace {
 
-const char* const kStatements[] = {
-    "call getOrderID(?,?,?)",
-    "DELETE   FROM NEW_ORDER  WHERE NO_O_ID = ?    AND NO_D_ID = ?    AND NO_W_ID = ? ",
-    "call getOrderCustomerID(?,?,?,?)",
-    "UPDATE ORDERS    SET O_CARRIER_ID = ?  WHERE O_ID   = ?    AND O_D_ID = ?    AND O_W_ID = ?",
-    "UPDATE ORDER_LINE    SET OL_DELIVERY_D = SYSDATE  WHERE OL_O_ID   = ?    AND OL_D_ID = ?    "
-    "AND OL_W_ID = ?",
-    "call getOrderlineAmount(?,?,?,?)",
-    "UPDATE CUSTOMER    SET C_BALANCE = C_BALANCE + ?      , C_DELIVERY_CNT = C_DELIVERY_CNT + 1  "
-    "WHERE C_ID   = ?    AND C_D_ID = ?    AND C_W_ID = ? ",
-};
+using acidkit::Steps;
+using acidkit::TransactionCall;
 
 enum Stmt { kOrderId, kDeleteNewOrder, kCustomer, kCarrier, kDeliveryDate, kAmount, kBalance };
-
-struct Call {
-  DeliveryArg* arg;
-  int firstPause;  // set to 0 once taken: the pause is used up for the call, retries included
-  int rollback;
-  int endPause;
-};
-
-int prepare(SQLHSTMT* stmts, void* record) {
-  return PrepareDeliveryStmt(stmts, static_cast<DeliveryArg*>(record));
-}
+static_assert(std::size(kDeliveryStatements) == kBalance + 1);
 
 enum class Oldest { found, none, failed };
 
@@ -37,56 +21,72 @@ enum class Oldest { found, none, failed };
 // empty district: the first would already have rolled back the districts
 // delivered so far, and the district would be skipped without a word.
 Oldest readOldestOrder(TransactionCall& call) {
-  SQLRETURN rc = SQLExecute(call.stmt[kOrderId]);
-  if (rc == SQL_ERROR && !hasRetryableError(call.stmt[kOrderId])) {
-    call.lastExecuted = kOrderId;
+  SQLRETURN rc = SQLExecute(call.stmt(kOrderId));
+  if (rc == SQL_ERROR && !acidkit::hasRetryableError(call.stmt(kOrderId))) {
+    call.ran(kOrderId);
     return Oldest::none;
   }
   return call.check(rc, kOrderId) ? Oldest::found : Oldest::failed;
 }
 
-int attempt(TransactionCall& call, void* context) {
-  Call& c = *static_cast<Call*>(context);
-  DeliveryArg& a = *c.arg;
+class DeliveryTransaction final : public acidkit::Transaction {
+ public:
+  DeliveryTransaction(DeliveryArg& arg, int firstPause, int rollback, int endPause)
+      : arg_(arg), firstPause_(firstPause), rollback_(rollback), endPause_(endPause) {}
+  int statementCount() const override { return std::size(kDeliveryStatements); }
+  SQLUINTEGER isolation() const override { return SQL_TXN_SERIALIZABLE; }
+  int prepare(SQLHSTMT* stmts) override { return PrepareDeliveryStmt(stmts, &arg_); }
+  Steps attempt(TransactionCall& call) override;
+
+ private:
+  DeliveryArg& arg_;
+  int firstPause_;  // set to 0 once taken: used up for the call, retries included
+  int rollback_;
+  int endPause_;
+};
+
+Steps DeliveryTransaction::attempt(TransactionCall& call) {
+  DeliveryArg& a = arg_;
   for (int32_t& o : a.deliveredO_ID) o = -1;
   for (a.D_ID = 1; a.D_ID <= kDistricts; ++a.D_ID) {
     Oldest oldest = readOldestOrder(call);
-    if (oldest == Oldest::none && c.firstPause != 0 && a.D_ID == a.selectedD_ID) {
+    if (oldest == Oldest::none && firstPause_ != 0 && a.D_ID == a.selectedD_ID) {
       pauseWithMessage("- %s paused after reading the NEW-ORDER table for selected district.",
-                       a.label, c.firstPause);
-      c.firstPause = 0;
+                       a.label, firstPause_);
+      firstPause_ = 0;
       oldest = readOldestOrder(call);
     }
-    if (oldest == Oldest::failed) return kStepFailed;
+    if (oldest == Oldest::failed) return Steps::failed;
     if (oldest == Oldest::none) continue;
 
     // The NEW_ORDER row may already be gone: the delivery goes on.
-    SQLRETURN rc = SQLExecute(call.stmt[kDeleteNewOrder]);
-    if (!call.check(rc == SQL_NO_DATA ? SQL_SUCCESS : rc, kDeleteNewOrder)) return kStepFailed;
+    SQLRETURN rc = SQLExecute(call.stmt(kDeleteNewOrder));
+    if (!call.check(rc == SQL_NO_DATA ? SQL_SUCCESS : rc, kDeleteNewOrder)) return Steps::failed;
     if (!call.execute(kCustomer) || !call.execute(kCarrier) || !call.execute(kDeliveryDate) ||
         !call.execute(kAmount)) {
-      return kStepFailed;
+      return Steps::failed;
     }
     if (a.D_ID == a.selectedD_ID) a.selectedOL_AMOUNT = a.OL_AMOUNT;
-    if (!call.execute(kBalance)) return kStepFailed;
+    if (!call.execute(kBalance)) return Steps::failed;
     a.deliveredO_ID[a.D_ID - 1] = a.O_ID;
   }
 
   // Any rollback argument but 0 rolls back, so that the pause text always
   // tells what follows.
-  if (c.endPause > 0) {
+  if (endPause_ > 0) {
     pauseWithMessage(
-        c.rollback != 0 ? "- %s paused prior to rollback" : "- %s paused prior to commit", a.label,
-        c.endPause);
+        rollback_ != 0 ? "- %s paused prior to rollback" : "- %s paused prior to commit", a.label,
+        endPause_);
   }
-  call.completion = c.rollback != 0 ? SQL_ROLLBACK : SQL_COMMIT;
-  return kStepsDone;
+  call.complete(rollback_ != 0 ? SQL_ROLLBACK : SQL_COMMIT);
+  return Steps::done;
 }
 
 }  // namespace
 
 int PrepareDeliveryStmt(SQLHSTMT* stmts, DeliveryArg* a) {
-  StatementPreparer p(stmts);
+  const auto& kStatements = kDeliveryStatements;
+  acidkit::StatementPreparer p(stmts);
   p.prepare(kOrderId, kStatements[kOrderId])
       .inInt(1, &a->W_ID)
       .inInt(2, &a->D_ID)
@@ -123,7 +123,6 @@ int PrepareDeliveryStmt(SQLHSTMT* stmts, DeliveryArg* a) {
 }
 
 int Delivery(DeliveryArg* arg, int firstPause, int rollback, int endPause) {
-  static constexpr TransactionProfile kProfile{7, SQL_TXN_SERIALIZABLE, prepare, nullptr, attempt};
-  Call call{arg, firstPause, rollback, endPause};
-  return runTransaction(kProfile, arg, &call);
+  DeliveryTransaction transaction(*arg, firstPause, rollback, endPause);
+  return acidkit::runTransaction(transaction);
 }

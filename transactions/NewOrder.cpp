@@ -2,34 +2,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
+#include "NewOrderStatements.h"
 #include "TransactionFrame.h"
 #include "support.h"
 
 namespace {
 
-const char* const kStatements[] = {
-    "CALL getSysDate(?)",
-    "CALL getWarehouseCustomer(?,?,?,?,?,?,?)",
-    "CALL updateDistrictGetOrderline(?,?,?,?)",
-    "INSERT INTO ORDERS (O_ID                   , O_D_ID                   , O_W_ID                "
-    " "
-    "  , O_C_ID                   , O_ENTRY_D                   , O_OL_CNT                   , "
-    "O_ALL_LOCAL) VALUES (?, ?, ?, ?, TO_DATE(?,'YYYY-MM-DD HH24:MI:SS'), ?, ?) ",
-    "INSERT INTO NEW_ORDER (NO_O_ID                      , NO_D_ID                      , NO_W_ID) "
-    "VALUES (?, ?, ?) ",
-    "CALL getItemData(?,?,?,?)",
-    // S_QUANTITY, the schema's column: the selected values are never fetched,
-    // the statement is there for its row lock.
-    "SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ?AND S_W_ID = ? FOR UPDATE; CALL "
-    "getStockData(?,?,?,?,?,?)",
-    "UPDATE STOCK    SET S_QUANTITY   = ?      , S_YTD        = S_YTD + ?      , S_ORDER_CNT  = "
-    "S_ORDER_CNT + 1      , S_REMOTE_CNT = S_REMOTE_CNT + ?  WHERE S_I_ID = ?    AND S_W_ID = ? ",
-    "INSERT INTO ORDER_LINE (OL_O_ID                       , OL_D_ID                       , "
-    "OL_W_ID                       , OL_NUMBER                      , OL_I_ID                   "
-    "    , OL_SUPPLY_W_ID                       , OL_QUANTITY                       , OL_AMOUNT  "
-    "                     , OL_DIST_INFO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-};
+using acidkit::Steps;
+using acidkit::TransactionCall;
 
 enum Stmt {
   kSysDate,
@@ -42,30 +24,35 @@ enum Stmt {
   kStockUpdate,
   kOrderLine
 };
+static_assert(std::size(kNewOrderStatements) == kOrderLine + 1);
 
 // SQL_ATTR_TXN_ISOLATION asked of the stock statement alone.
 constexpr SQLINTEGER kStatementIsolation = 108;
 
-struct Call {
-  NewOrderArg* arg;
-  int pauseAfterFirstItem;
-  int pauseBeforeEnd;
+class NewOrderTransaction final : public acidkit::Transaction {
+ public:
+  NewOrderTransaction(NewOrderArg& arg, int pauseAfterFirstItem, int pauseBeforeEnd)
+      : arg_(arg), pauseAfterFirstItem_(pauseAfterFirstItem), pauseBeforeEnd_(pauseBeforeEnd) {}
+  int statementCount() const override { return std::size(kNewOrderStatements); }
+  SQLUINTEGER isolation() const override { return SQL_TXN_READ_COMMITTED; }
+  int prepare(SQLHSTMT* stmts) override { return PrepareNewOrderStmt(stmts, &arg_); }
+  // The date is read once per call: a retry keeps the first attempt's.
+  Steps once(TransactionCall& call) override {
+    return call.execute(kSysDate) ? Steps::done : Steps::failed;
+  }
+  Steps attempt(TransactionCall& call) override;
+
+ private:
+  NewOrderArg& arg_;
+  int pauseAfterFirstItem_;
+  int pauseBeforeEnd_;
 };
 
-int prepare(SQLHSTMT* stmts, void* record) {
-  return PrepareNewOrderStmt(stmts, static_cast<NewOrderArg*>(record));
-}
-
-int once(TransactionCall& call, void*) {
-  return call.execute(kSysDate) ? kStepsDone : kStepFailed;
-}
-
-int attempt(TransactionCall& call, void* context) {
-  const Call& c = *static_cast<Call*>(context);
-  NewOrderArg& a = *c.arg;
+Steps NewOrderTransaction::attempt(TransactionCall& call) {
+  NewOrderArg& a = arg_;
   if (!call.execute(kWarehouseCustomer) || !call.execute(kDistrict) || !call.execute(kOrders) ||
       !call.execute(kNewOrder)) {
-    return kStepFailed;
+    return Steps::failed;
   }
   a.totalAmount = 0;
   for (int k = 1; k <= a.O_OL_CNT; ++k) {
@@ -75,25 +62,25 @@ int attempt(TransactionCall& call, void* context) {
     a.OL_SUPPLY_W_ID = line.OL_SUPPLY_W_ID;
     a.OL_QUANTITY = line.OL_QUANTITY;
 
-    SQLRETURN rc = SQLExecute(call.stmt[kItem]);
-    call.lastExecuted = kItem;
+    SQLRETURN rc = SQLExecute(call.stmt(kItem));
+    call.ran(kItem);
     // No such item: the order will be rolled back. A deadlock or lock wait
     // timeout on the item is no missing item; the order runs again.
-    if (rc == SQL_ERROR && !hasRetryableError(call.stmt[kItem])) {
+    if (rc == SQL_ERROR && !acidkit::hasRetryableError(call.stmt(kItem))) {
       a.rollbackFlag = true;
       continue;
     }
-    if (!call.check(rc, kItem)) return kStepFailed;
+    if (!call.check(rc, kItem)) return Steps::failed;
     line.I_PRICE = a.I_PRICE;
     memcpy(line.I_NAME, a.I_NAME, sizeof line.I_NAME);
 
-    if (k == 1 && c.pauseAfterFirstItem != 0) {
-      pauseWithMessage("- %s paused after scanning first item (x)", a.label, c.pauseAfterFirstItem);
+    if (k == 1 && pauseAfterFirstItem_ != 0) {
+      pauseWithMessage("- %s paused after scanning first item (x)", a.label, pauseAfterFirstItem_);
     }
     // Serializable stock read; a database that cannot grant it per statement
     // still locks the row through the statement's FOR UPDATE.
-    SQLSetStmtAttr(call.stmt[kStock], kStatementIsolation, (SQLPOINTER)SQL_TXN_SERIALIZABLE, 0);
-    if (!call.execute(kStock)) return kStepFailed;
+    SQLSetStmtAttr(call.stmt(kStock), kStatementIsolation, (SQLPOINTER)SQL_TXN_SERIALIZABLE, 0);
+    if (!call.execute(kStock)) return Steps::failed;
     line.S_QUANTITY = a.S_QUANTITY;
     line.brandGeneric =
         strstr(a.I_DATA, "original") != nullptr && strstr(a.S_DATA, "original") != nullptr ? 'B'
@@ -102,28 +89,29 @@ int attempt(TransactionCall& call, void* context) {
     if (quantity < 10) quantity += 91;
     a.S_QUANTITY = quantity;
     a.remoteFlag = a.W_ID != a.OL_SUPPLY_W_ID ? 1 : 0;
-    if (!call.execute(kStockUpdate)) return kStepFailed;
+    if (!call.execute(kStockUpdate)) return Steps::failed;
 
     a.OL_AMOUNT = static_cast<double>(a.OL_QUANTITY) * a.I_PRICE;
     line.OL_AMOUNT = a.OL_AMOUNT;
     a.totalAmount += a.OL_AMOUNT;
-    if (!call.execute(kOrderLine)) return kStepFailed;
+    if (!call.execute(kOrderLine)) return Steps::failed;
   }
   a.totalAmount = (a.W_TAX + 1.0 + a.D_TAX) * a.totalAmount * (1.0 - a.C_DISCOUNT);
 
-  if (c.pauseBeforeEnd > 0) {
+  if (pauseBeforeEnd_ > 0) {
     pauseWithMessage(
         a.rollbackFlag ? "- %s paused prior to rollback" : "- %s paused prior to commit", a.label,
-        c.pauseBeforeEnd);
+        pauseBeforeEnd_);
   }
-  call.completion = a.rollbackFlag ? SQL_ROLLBACK : SQL_COMMIT;
-  return kStepsDone;
+  call.complete(a.rollbackFlag ? SQL_ROLLBACK : SQL_COMMIT);
+  return Steps::done;
 }
 
 }  // namespace
 
 int PrepareNewOrderStmt(SQLHSTMT* stmts, NewOrderArg* a) {
-  StatementPreparer p(stmts);
+  const auto& kStatements = kNewOrderStatements;
+  acidkit::StatementPreparer p(stmts);
   p.prepare(kSysDate, kStatements[kSysDate]).outText(1, SQL_VARCHAR, 19, a->O_ENTRY_D);
   p.prepare(kWarehouseCustomer, kStatements[kWarehouseCustomer])
       .inInt(1, &a->W_ID)
@@ -190,7 +178,6 @@ int NewOrder(NewOrderArg* arg, int pauseAfterFirstItem, int pauseBeforeEnd) {
            kMaxOrderLines);
     return 1;
   }
-  static constexpr TransactionProfile kProfile{9, SQL_TXN_READ_COMMITTED, prepare, once, attempt};
-  Call call{arg, pauseAfterFirstItem, pauseBeforeEnd};
-  return runTransaction(kProfile, arg, &call);
+  NewOrderTransaction transaction(*arg, pauseAfterFirstItem, pauseBeforeEnd);
+  return acidkit::runTransaction(transaction);
 }

@@ -1,31 +1,19 @@
 #include "OrderStatus.h"
 
 #include <cstdio>
+#include <iterator>
 
+#include "OrderStatusStatements.h"
 #include "TransactionFrame.h"
 #include "support.h"
 
 namespace {
 
-const char* const kStatements[] = {
-    "call getCustBalanceName(?,?,?,?,?,?,?)",
-    "call getOrderCarrierEntry(?,?,?,?,?,?)",
-    "SELECT OL_I_ID      , OL_SUPPLY_W_ID      , CAST(OL_QUANTITY as INTEGER) as OL_QUANTITY      "
-    ", "
-    "OL_AMOUNT      , SUBSTR(NVL2(OL_DELIVERY_D, CAST(OL_DELIVERY_D AS VARCHAR), ''), 1, 10)  FROM "
-    "ORDER_LINE  WHERE OL_O_ID = ?    AND OL_D_ID = ?    AND OL_W_ID = ? ",
-};
+using acidkit::Steps;
+using acidkit::TransactionCall;
 
 enum Stmt { kCustomer, kLatestOrder, kOrderLines };
-
-struct Call {
-  OrderStatusByIdArg* arg;
-  int pause;
-};
-
-int prepare(SQLHSTMT* stmts, void* record) {
-  return PrepareOrderStatusStmt(stmts, static_cast<OrderStatusByIdArg*>(record));
-}
+static_assert(std::size(kOrderStatusStatements) == kOrderLines + 1);
 
 void copyLine(OrderStatusLine& to, const OrderStatusLine& from) {
   to.OL_SUPPLY_W_ID = from.OL_SUPPLY_W_ID;
@@ -36,50 +24,63 @@ void copyLine(OrderStatusLine& to, const OrderStatusLine& from) {
 }
 
 // Fetches the order's lines into the record; the cursor stays open.
-int fetchLines(TransactionCall& call, OrderStatusByIdArg& a, int* count) {
+Steps fetchLines(TransactionCall& call, OrderStatusByIdArg& a, int* count) {
   *count = 0;
   for (;;) {
-    SQLRETURN rc = SQLFetch(call.stmt[kOrderLines]);
-    if (rc == SQL_NO_DATA) return kStepsDone;
-    if (!call.check(rc, kOrderLines)) return kStepFailed;
+    SQLRETURN rc = SQLFetch(call.stmt(kOrderLines));
+    if (rc == SQL_NO_DATA) return Steps::done;
+    if (!call.check(rc, kOrderLines)) return Steps::failed;
     if (*count == kMaxOrderLines) {
       // More lines than any order may have: refuse rather than write past
       // the record. Retrying would read the same rows again.
       printf("\nOrder-Status stopped: order %d of customer %d has more than %d lines\n", a.O_ID,
              a.C_ID, kMaxOrderLines);
-      call.failing = -1;
-      return kStepFailed;
+      call.failWithoutStatement();
+      return Steps::failed;
     }
     copyLine(a.orderLines[*count], a.fetchedLine);
     ++*count;
   }
 }
 
-int attempt(TransactionCall& call, void* context) {
-  const Call& c = *static_cast<Call*>(context);
-  OrderStatusByIdArg& a = *c.arg;
-  if (!call.execute(kCustomer) || !call.execute(kLatestOrder)) return kStepFailed;
-  if (c.pause != 0) {
+class OrderStatusTransaction final : public acidkit::Transaction {
+ public:
+  OrderStatusTransaction(OrderStatusByIdArg& arg, int pause) : arg_(arg), pause_(pause) {}
+  int statementCount() const override { return std::size(kOrderStatusStatements); }
+  SQLUINTEGER isolation() const override { return SQL_TXN_REPEATABLE_READ; }
+  int prepare(SQLHSTMT* stmts) override { return PrepareOrderStatusStmt(stmts, &arg_); }
+  Steps attempt(TransactionCall& call) override;
+
+ private:
+  OrderStatusByIdArg& arg_;
+  int pause_;
+};
+
+Steps OrderStatusTransaction::attempt(TransactionCall& call) {
+  OrderStatusByIdArg& a = arg_;
+  if (!call.execute(kCustomer) || !call.execute(kLatestOrder)) return Steps::failed;
+  if (pause_ != 0) {
     a.oIdBeforePause = a.O_ID;
     pauseWithMessage("- %s paused after reading the ORDER table for selected customer.", a.label,
-                     c.pause);
-    if (!call.execute(kLatestOrder)) return kStepFailed;
+                     pause_);
+    if (!call.execute(kLatestOrder)) return Steps::failed;
   }
   // An attempt cut short during the fetch may have left its cursor open.
-  if (call.retries > 0) SQLFreeStmt(call.stmt[kOrderLines], SQL_CLOSE);
-  if (!call.execute(kOrderLines)) return kStepFailed;
+  if (call.retries() > 0) SQLFreeStmt(call.stmt(kOrderLines), SQL_CLOSE);
+  if (!call.execute(kOrderLines)) return Steps::failed;
   int count = 0;
-  if (fetchLines(call, a, &count) != kStepsDone) return kStepFailed;
-  if (!call.check(SQLCloseCursor(call.stmt[kOrderLines]), kOrderLines)) return kStepFailed;
+  if (fetchLines(call, a, &count) != Steps::done) return Steps::failed;
+  if (!call.check(SQLCloseCursor(call.stmt(kOrderLines)), kOrderLines)) return Steps::failed;
   a.orderLineCount = count;
-  call.completion = SQL_COMMIT;
-  return kStepsDone;
+  call.complete(SQL_COMMIT);
+  return Steps::done;
 }
 
 }  // namespace
 
 int PrepareOrderStatusStmt(SQLHSTMT* stmts, OrderStatusByIdArg* a) {
-  StatementPreparer p(stmts);
+  const auto& kStatements = kOrderStatusStatements;
+  acidkit::StatementPreparer p(stmts);
   // The two procedures take the keys in opposite orders.
   p.prepare(kCustomer, kStatements[kCustomer])
       .inInt(1, &a->C_ID)
@@ -110,8 +111,6 @@ int PrepareOrderStatusStmt(SQLHSTMT* stmts, OrderStatusByIdArg* a) {
 }
 
 int OrderStatus(OrderStatusByIdArg* arg, int pause) {
-  static constexpr TransactionProfile kProfile{3, SQL_TXN_REPEATABLE_READ, prepare, nullptr,
-                                               attempt};
-  Call call{arg, pause};
-  return runTransaction(kProfile, arg, &call);
+  OrderStatusTransaction transaction(*arg, pause);
+  return acidkit::runTransaction(transaction);
 }

@@ -1,56 +1,50 @@
 #include "Payment.h"
 
 #include <cstring>
+#include <iterator>
 
+#include "PaymentStatements.h"
 #include "TransactionFrame.h"
 
 namespace {
 
-const char* const kStatements[] = {
-    "call getSysDate(?)",
-    "CALL updateWarehouseYTD(?,?,?,?,?,?,?,?)",
-    "CALL updateDistrictYTD(?,?,?,?,?,?,?,?,?)",
-    "CALL getCustAll(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
-    "CALL updateCustomerData(?,?,?,?,?)",
-    "UPDATE CUSTOMER    SET C_BALANCE = C_BALANCE - ?      , C_YTD_PAYMENT = C_YTD_PAYMENT + ?     "
-    " , C_PAYMENT_CNT = C_PAYMENT_CNT + 1  WHERE C_W_ID = ?    AND C_D_ID = ?    AND C_ID   = ? ",
-    "INSERT   INTO HISTORY (H_C_D_ID               , H_C_W_ID               , H_C_ID              "
-    " , H_D_ID               , H_W_ID               , H_DATE               , H_AMOUNT             "
-    "  , H_DATA ) VALUES (?, ?, ?, ?, ?, SUBSTR(CAST(? AS VARCHAR), 1, 19), ?, ? || '    ' || ?) ",
-};
+using acidkit::Steps;
+using acidkit::TransactionCall;
 
 enum Stmt { kSysDate, kWarehouse, kDistrict, kCustomer, kBadCredit, kGoodCredit, kHistory };
+static_assert(std::size(kPaymentStatements) == kHistory + 1);
 
-struct Call {
-  PaymentArg* arg;
-  int completion;
-};
-
-int prepare(SQLHSTMT* stmts, void* record) {
-  return PreparePaymentStmt(stmts, static_cast<PaymentArg*>(record));
-}
-
-// The date is read once per call: a retry keeps the first attempt's.
-int once(TransactionCall& call, void*) {
-  return call.execute(kSysDate) ? kStepsDone : kStepFailed;
-}
-
-int attempt(TransactionCall& call, void* context) {
-  const Call& c = *static_cast<Call*>(context);
-  if (!call.execute(kWarehouse) || !call.execute(kDistrict) || !call.execute(kCustomer)) {
-    return kStepFailed;
+class PaymentTransaction final : public acidkit::Transaction {
+ public:
+  PaymentTransaction(PaymentArg& arg, int completion) : arg_(arg), completion_(completion) {}
+  int statementCount() const override { return std::size(kPaymentStatements); }
+  SQLUINTEGER isolation() const override { return SQL_TXN_SERIALIZABLE; }
+  int prepare(SQLHSTMT* stmts) override { return PreparePaymentStmt(stmts, &arg_); }
+  // The date is read once per call: a retry keeps the first attempt's.
+  Steps once(TransactionCall& call) override {
+    return call.execute(kSysDate) ? Steps::done : Steps::failed;
   }
-  // The bad-credit procedure applies the whole customer side of the payment.
-  const int customerUpdate = strcmp(c.arg->C_CREDIT, "BC") == 0 ? kBadCredit : kGoodCredit;
-  if (!call.execute(customerUpdate) || !call.execute(kHistory)) return kStepFailed;
-  call.completion = static_cast<SQLSMALLINT>(c.completion);
-  return kStepsDone;
-}
+  Steps attempt(TransactionCall& call) override {
+    if (!call.execute(kWarehouse) || !call.execute(kDistrict) || !call.execute(kCustomer)) {
+      return Steps::failed;
+    }
+    // The bad-credit procedure applies the whole customer side of the payment.
+    const int customerUpdate = strcmp(arg_.C_CREDIT, "BC") == 0 ? kBadCredit : kGoodCredit;
+    if (!call.execute(customerUpdate) || !call.execute(kHistory)) return Steps::failed;
+    call.complete(static_cast<SQLSMALLINT>(completion_));
+    return Steps::done;
+  }
+
+ private:
+  PaymentArg& arg_;
+  int completion_;
+};
 
 }  // namespace
 
 int PreparePaymentStmt(SQLHSTMT* stmts, PaymentArg* a) {
-  StatementPreparer p(stmts);
+  const auto& kStatements = kPaymentStatements;
+  acidkit::StatementPreparer p(stmts);
   p.prepare(kSysDate, kStatements[kSysDate]).outText(1, SQL_VARCHAR, 21, a->H_DATE);
   p.prepare(kWarehouse, kStatements[kWarehouse])
       .inAmount(1, 15, 2, &a->H_AMOUNT)
@@ -115,7 +109,6 @@ int PreparePaymentStmt(SQLHSTMT* stmts, PaymentArg* a) {
 }
 
 int Payment(PaymentArg* arg, int completion) {
-  static constexpr TransactionProfile kProfile{7, SQL_TXN_SERIALIZABLE, prepare, once, attempt};
-  Call call{arg, completion};
-  return runTransaction(kProfile, arg, &call);
+  PaymentTransaction transaction(*arg, completion);
+  return acidkit::runTransaction(transaction);
 }

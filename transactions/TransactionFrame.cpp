@@ -5,128 +5,95 @@
 #include "config.h"
 #include "support.h"
 
+namespace acidkit {
+
 namespace {
-
-// How much the failure exit has to release.
-enum class Held { nothing, handle, connection, statements };
-
-void freeStatements(TransactionCall& call) {
-  for (SQLHSTMT& s : call.stmt) {
-    if (s != SQL_NULL_HSTMT) {
-      SQLFreeHandle(SQL_HANDLE_STMT, s);
-      s = SQL_NULL_HSTMT;
-    }
-  }
-}
-
-int failureExit(TransactionCall& call, Held held) {
-  if (call.dbc != SQL_NULL_HDBC) {
-    // Without a record the buffer keeps the statement's message (or stays empty).
-    SQLGetDiagRec(SQL_HANDLE_DBC, call.dbc, 1, nullptr, &call.nativeError,
-                  reinterpret_cast<SQLCHAR*>(call.message), sizeof call.message, nullptr);
-    printf("\n%s\n", call.message);
-    SQLEndTran(SQL_HANDLE_DBC, call.dbc, SQL_ROLLBACK);
-  }
-  switch (held) {
-    case Held::statements:
-      freeStatements(call);
-      [[fallthrough]];
-    case Held::connection:
-      // Disconnecting also drops statements still allocated on the connection.
-      SQLDisconnect(call.dbc);
-      [[fallthrough]];
-    case Held::handle:
-      SQLFreeHandle(SQL_HANDLE_DBC, call.dbc);
-      call.dbc = SQL_NULL_HDBC;
-      break;
-    case Held::nothing:
-      break;
-  }
-  return 1;
-}
 
 // A deadlock or a lock wait timeout: the transaction may run again.
 bool isRetryable(SQLINTEGER native) {
   return native == kRetryableDeadlock || native == kRetryableTimeout;
 }
 
-// The failing statement's first record decides: roll back and run again
-// (true), or give up after printing its message (false).
-bool retryAfterFailure(TransactionCall& call) {
-  call.nativeError = 0;
-  SQLHSTMT failed = call.failing >= 0 ? call.stmt[call.failing] : SQL_NULL_HSTMT;
-  if (failed != SQL_NULL_HSTMT) {
-    SQLGetDiagRec(SQL_HANDLE_STMT, failed, 1, nullptr, &call.nativeError,
-                  reinterpret_cast<SQLCHAR*>(call.message), sizeof call.message, nullptr);
-  }
-  if (isRetryable(call.nativeError)) {
-    SQLEndTran(SQL_HANDLE_DBC, call.dbc, SQL_ROLLBACK);
-    if (++call.retries < kMaxAttempts) {
-      noteRetry();
-      return true;
-    }
-  }
-  if (call.nativeError != 0) printf("\n%s\n", call.message);
+}  // namespace
+
+bool TransactionCall::check(SQLRETURN rc, int i) {
+  lastExecuted_ = i;
+  if (succeeded(rc)) return true;
+  failing_ = i;
   return false;
 }
 
-}  // namespace
-
 bool hasRetryableError(SQLHSTMT stmt) {
   SQLINTEGER native = 0;
-  SQLCHAR message[256];
-  SQLGetDiagRec(SQL_HANDLE_STMT, stmt, 1, nullptr, &native, message, sizeof message, nullptr);
+  char message[256];
+  readFirstDiagnostic(SQL_HANDLE_STMT, stmt, message, sizeof message, &native);
   return isRetryable(native);
 }
 
-int runTransaction(const TransactionProfile& profile, void* record, void* context) {
+int runTransaction(Transaction& transaction) {
   TransactionCall call;
-  Held held = Held::nothing;
-
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, gEnv, &call.dbc))) {
-    call.dbc = SQL_NULL_HDBC;
-    return failureExit(call, held);
-  }
-  held = Held::handle;
-  if (!succeeded(SQLConnect(call.dbc, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
-                            (SQLCHAR*)kPassword, SQL_NTS))) {
-    return failureExit(call, held);
-  }
-  if (!succeeded(SQLSetConnectAttr(call.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF,
-                                   SQL_IS_UINTEGER)) ||
-      !succeeded(SQLSetConnectAttr(call.dbc, SQL_ATTR_TXN_ISOLATION,
-                                   (SQLPOINTER)(uintptr_t)profile.isolation, SQL_IS_UINTEGER))) {
-    return failureExit(call, Held::connection);
-  }
-  for (int i = 0; i < profile.statementCount; ++i) {
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, call.dbc, &call.stmt[i]))) {
-      call.stmt[i] = SQL_NULL_HSTMT;
-      return failureExit(call, Held::connection);
+  OdbcConnection& connection = call.connection_;
+  // The failure exit: the connection's first message (or the buffer as it
+  // stands: the statement's, or empty), a rollback whose result is not
+  // examined; the owners release what is still held when `call` goes.
+  auto fail = [&] {
+    if (connection.get() != SQL_NULL_HDBC) {
+      readFirstDiagnostic(SQL_HANDLE_DBC, connection.get(), call.message_, sizeof call.message_,
+                          &call.nativeError_);
+      printf("\n%s\n", call.message_);
+      connection.endTransaction(SQL_ROLLBACK);
     }
-  }
-  held = Held::statements;
-  if (profile.prepare(call.stmt.data(), record) != 0) return failureExit(call, held);
+    return 1;
+  };
+  // The failing statement's first record decides: roll back and run again
+  // (true), or give up after printing its message (false).
+  auto retryAfterFailure = [&] {
+    call.nativeError_ = 0;
+    if (call.failing_ >= 0) {
+      readFirstDiagnostic(SQL_HANDLE_STMT, call.stmt(call.failing_), call.message_,
+                          sizeof call.message_, &call.nativeError_);
+    }
+    if (isRetryable(call.nativeError_)) {
+      connection.endTransaction(SQL_ROLLBACK);
+      if (++call.retries_ < kMaxAttempts) {
+        noteRetry();
+        return true;
+      }
+    }
+    if (call.nativeError_ != 0) printf("\n%s\n", call.message_);
+    return false;
+  };
 
-  int steps = profile.once != nullptr ? profile.once(call, context) : kStepsDone;
+  if (!connection.allocate() || !connection.connect() ||
+      !connection.set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF) ||
+      !connection.set(SQL_ATTR_TXN_ISOLATION, transaction.isolation())) {
+    return fail();
+  }
+  std::array<SQLHSTMT, kMaxStatements> stmts{};
+  for (int i = 0; i < transaction.statementCount(); ++i) {
+    if (!call.stmts_[i].allocate(connection.get())) return fail();
+    stmts[i] = call.stmts_[i].get();
+  }
+  if (transaction.prepare(stmts.data()) != 0) return fail();
+
+  Steps steps = transaction.once(call);
   for (;;) {
-    if (steps == kStepsDone) steps = profile.attempt(call, context);
-    if (steps == kStepsDone) {
-      if (succeeded(SQLEndTran(SQL_HANDLE_DBC, call.dbc, call.completion))) break;
-      call.failing = call.lastExecuted;
+    if (steps == Steps::done) steps = transaction.attempt(call);
+    if (steps == Steps::done) {
+      if (connection.endTransaction(call.completion_)) break;
+      call.failing_ = call.lastExecuted_;
     }
-    if (!retryAfterFailure(call)) return failureExit(call, held);
-    steps = kStepsDone;
+    if (!retryAfterFailure()) return fail();
+    steps = Steps::done;
   }
 
-  freeStatements(call);
-  held = Held::handle;
-  if (!succeeded(SQLDisconnect(call.dbc))) {
-    call.nativeError = 0;
-    return failureExit(call, held);
+  for (OdbcStatement& s : call.stmts_) s.release();  // results not examined
+  if (!connection.disconnect()) {
+    call.nativeError_ = 0;
+    return fail();
   }
-  if (!succeeded(SQLFreeHandle(SQL_HANDLE_DBC, call.dbc))) {
-    return failureExit(call, Held::nothing);  // the handle is not freed twice
-  }
+  // A connection handle whose release failed is not released again.
+  if (!connection.release()) return fail();
   return 0;
 }
 
@@ -136,9 +103,7 @@ StatementPreparer& StatementPreparer::check(SQLRETURN rc) {
   SQLHSTMT s = current_ >= 0 ? stmts_[current_] : SQL_NULL_HSTMT;
   if (s != SQL_NULL_HSTMT) {
     char message[2048] = {};
-    SQLINTEGER native = 0;
-    SQLGetDiagRec(SQL_HANDLE_STMT, s, 1, nullptr, &native, reinterpret_cast<SQLCHAR*>(message),
-                  sizeof message, nullptr);
+    readFirstDiagnostic(SQL_HANDLE_STMT, s, message, sizeof message);
     printf("\n%s\n", message);
   }
   return *this;
@@ -163,3 +128,5 @@ StatementPreparer& StatementPreparer::column(SQLUSMALLINT n, SQLSMALLINT cType, 
   if (failed_) return *this;
   return check(SQLBindCol(stmts_[current_], n, cType, value, bufferLength, nullptr));
 }
+
+}  // namespace acidkit

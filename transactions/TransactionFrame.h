@@ -1,7 +1,7 @@
 // The frame every transaction call runs in: its own connection from gEnv,
-// autocommit off, an isolation level, N prepared statements, the steps with
-// retry after the database's retryable errors, the end of the transaction,
-// and release of everything on every path.
+// autocommit off, an isolation level, one prepared statement per text of the
+// transaction, the steps with retry after the database's retryable errors,
+// the end of the transaction, and release of everything on every path.
 #pragma once
 
 #include <sql.h>
@@ -11,62 +11,71 @@
 #include <cstddef>
 #include <cstdint>
 
-extern SQLHENV gEnv;  // the process's environment; each program's main owns it
+#include "Odbc.h"
 
-inline bool succeeded(SQLRETURN rc) {
-  return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
-}
+namespace acidkit {
+
+// How a run of a transaction's steps ended.
+enum class Steps { done, failed };
 
 inline constexpr int kMaxStatements = 9;
 
 // One call's state; nothing of it is shared between calls or threads.
-struct TransactionCall {
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  std::array<SQLHSTMT, kMaxStatements> stmt{};
-  SQLINTEGER nativeError = 0;
-  char message[256] = {};
-  int retries = 0;
-  int failing = -1;       // statement (0-based) whose failure the frame handles
-  int lastExecuted = -1;  // statement executed last: blamed when the end fails
-  SQLSMALLINT completion = SQL_COMMIT;
-
-  // Executes statement i. On failure it becomes the failing statement and
-  // false is returned; the steps then return kStepFailed.
-  bool execute(int i) { return check(SQLExecute(stmt[i]), i); }
+class TransactionCall {
+ public:
+  SQLHSTMT stmt(int i) const { return stmts_[i].get(); }
+  // Executes statement i; on failure it becomes the failing statement.
+  bool execute(int i) { return check(SQLExecute(stmt(i)), i); }
   // Records the result of any other call on statement i.
-  bool check(SQLRETURN rc, int i) {
-    lastExecuted = i;
-    if (succeeded(rc)) return true;
-    failing = i;
-    return false;
-  }
+  bool check(SQLRETURN rc, int i);
+  // A call on statement i whose failure is not the frame's to handle (an
+  // error that means "no such row"): it only becomes the statement last run.
+  void ran(int i) { lastExecuted_ = i; }
+  // A failure that no statement's diagnostic explains.
+  void failWithoutStatement() { failing_ = -1; }
+  // How the transaction ends once the steps are done.
+  void complete(SQLSMALLINT completion) { completion_ = completion; }
+  int retries() const { return retries_; }
+
+ private:
+  friend int runTransaction(class Transaction& transaction);
+
+  OdbcConnection connection_;
+  std::array<OdbcStatement, kMaxStatements> stmts_;
+  SQLINTEGER nativeError_ = 0;
+  char message_[256] = {};
+  int retries_ = 0;
+  int failing_ = -1;       // statement (0-based) whose failure the frame handles
+  int lastExecuted_ = -1;  // statement executed last: blamed when the end fails
+  SQLSMALLINT completion_ = SQL_COMMIT;
 };
+
+// A transaction as the frame runs it. The transaction owns its record and
+// its statement table; the frame knows neither.
+class Transaction {
+ public:
+  virtual ~Transaction() = default;
+  // The number of texts in the transaction's statement table.
+  virtual int statementCount() const = 0;
+  virtual SQLUINTEGER isolation() const = 0;
+  // The transaction's preparation function: every statement prepared on
+  // stmts[i] and bound to the record; 0 or 1.
+  virtual int prepare(SQLHSTMT* stmts) = 0;
+  // Steps run once per call, before the point where a retry starts again.
+  virtual Steps once(TransactionCall&) { return Steps::done; }
+  // Steps from that point up to and including the pause before the end;
+  // they say how the transaction ends (TransactionCall::complete).
+  virtual Steps attempt(TransactionCall& call) = 0;
+};
+
+// Runs one transaction call; 0 when it committed or rolled back as planned,
+// 1 on failure (after printing the statement's and the connection's message).
+int runTransaction(Transaction& transaction);
 
 // True when the statement's first diagnostic record carries a retryable native
 // error. A procedure that reports "no row" with an error must not have a
 // deadlock taken for that answer: the database has rolled the transaction back.
 bool hasRetryableError(SQLHSTMT stmt);
-
-inline constexpr int kStepsDone = 0;
-inline constexpr int kStepFailed = 1;
-
-// What a transaction tells the frame about itself.
-struct TransactionProfile {
-  int statementCount;
-  SQLUINTEGER isolation;
-  // Prepares and binds every statement to the record; 0 or 1.
-  int (*prepare)(SQLHSTMT* stmts, void* record);
-  // Steps run once per call, before the restart point (may be null). A
-  // retryable failure here restarts at `attempt`, never here again.
-  int (*once)(TransactionCall& call, void* context);
-  // Steps from the restart point up to and including the pause before the
-  // end; sets call.completion.
-  int (*attempt)(TransactionCall& call, void* context);
-};
-
-// Runs one transaction call; 0 when it committed or rolled back as planned,
-// 1 on failure (after printing the statement's and the connection's message).
-int runTransaction(const TransactionProfile& profile, void* record, void* context);
 
 // Prepares and binds one transaction's statements in order. After the first
 // call that does not succeed it does nothing more; that statement's first
@@ -112,3 +121,5 @@ class StatementPreparer {
   int current_ = -1;
   bool failed_ = false;
 };
+
+}  // namespace acidkit

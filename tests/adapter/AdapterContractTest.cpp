@@ -14,12 +14,17 @@
 #include <string>
 #include <thread>
 
+#include "AtomStatements.h"
+#include "ConsistStatements.h"
+#include "DeliveryStatements.h"
+#include "NewOrderStatements.h"
 #include "OdbcSession.h"
-#include "ProgramTexts.h"
+#include "OrderStatusStatements.h"
+#include "PaymentStatements.h"
+#include "SideStatements.h"
 #include "TestDb.h"
 
 using namespace acidkit_test;
-namespace t = acidkit_test::texts;
 
 namespace {
 
@@ -81,7 +86,7 @@ const Case kCases[] = {
     {"NewOrder1_getSysDate", kRC, false,
      [](Session& s) {
        char date[22] = "x";
-       Statement st(s, t::kNewOrder1);
+       Statement st(s, kNewOrderStatements[0]);
        st.out(date, SQL_VARCHAR, 19, 22);
        runsTwice(s, st);
        EXPECT_TRUE(isDateTime(date)) << date;
@@ -92,7 +97,7 @@ const Case kCases[] = {
        int32_t w = 1, d = 3, c = 17;
        double discount = -1, wTax = -1;
        char last[17] = "", credit[3] = "";
-       Statement st(s, t::kNewOrder2);
+       Statement st(s, kNewOrderStatements[1]);
        st.in(w).in(d).in(c).out(discount, 4, 4).out(last, SQL_VARCHAR, 16, 17);
        st.out(credit, SQL_CHAR, 2, 3).out(wTax, 4, 4);
        runsTwice(s, st);
@@ -107,7 +112,7 @@ const Case kCases[] = {
        const long long before = s.integer(next);
        int32_t d = 3, w = 1, oId = -1;
        double dTax = -1;
-       Statement st(s, t::kNewOrder3);
+       Statement st(s, kNewOrderStatements[2]);
        st.in(d).in(w).out(oId).out(dTax, 4, 4);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_EQ(oId, before);
@@ -125,7 +130,7 @@ const Case kCases[] = {
            s.integer("SELECT D_NEXT_O_ID FROM DISTRICT WHERE D_W_ID = 1 AND D_ID = 3"));
        int32_t d = 3, w = 1, c = 17, count = 5, allLocal = 1;
        char entry[22] = "2024-05-06 07:08:09";
-       Statement st(s, t::kNewOrder4);
+       Statement st(s, kNewOrderStatements[3]);
        st.in(oId).in(d).in(w).in(c).in(entry, SQL_VARCHAR, 21, 22);
        st.in(SQL_C_SLONG, SQL_NUMERIC, 8, 0, &count).in(SQL_C_SLONG, SQL_NUMERIC, 1, 0, &allLocal);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
@@ -143,7 +148,7 @@ const Case kCases[] = {
     {"NewOrder5_insertNewOrder", kRC, false,
      [](Session& s) {
        int32_t oId = 99999, d = 3, w = 1;
-       Statement st(s, t::kNewOrder5);
+       Statement st(s, kNewOrderStatements[4]);
        st.in(oId).in(d).in(w);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_EQ(s.integer("SELECT COUNT(*) FROM NEW_ORDER WHERE NO_W_ID = 1 AND NO_D_ID = 3 "
@@ -155,7 +160,7 @@ const Case kCases[] = {
        int32_t item = 77;
        double price = -1;
        char name[25] = "", data[51] = "";
-       Statement st(s, t::kNewOrder6);
+       Statement st(s, kNewOrderStatements[5]);
        st.in(item).out(price, 5, 2).out(name, SQL_VARCHAR, 24, 25).out(data, SQL_VARCHAR, 50, 51);
        runsTwice(s, st);
        EXPECT_DOUBLE_EQ(price, s.number("SELECT I_PRICE FROM ITEM WHERE I_ID = 77"));
@@ -171,7 +176,7 @@ const Case kCases[] = {
      [](Session& s) {
        int32_t item = 123, w = 1, d = 7, quantity = -1;
        char sData[51] = "", distInfo[25] = "";
-       Statement st(s, t::kNewOrder7);
+       Statement st(s, kNewOrderStatements[6]);
        st.in(item).in(w).in(d).in(item).in(w).out(sData, SQL_VARCHAR, 50, 51).out(quantity);
        st.out(distInfo, SQL_CHAR, 24, 25);
        SQLSMALLINT markers = 0;
@@ -199,7 +204,7 @@ const Case kCases[] = {
      [](Session& s) {
        int32_t item = -1, w = 1, d = 7, quantity = -1;
        char sData[51] = "", distInfo[25] = "";
-       Statement st(s, t::kNewOrder7);
+       Statement st(s, kNewOrderStatements[6]);
        st.in(item).in(w).in(d).in(item).in(w).out(sData, SQL_VARCHAR, 50, 51).out(quantity);
        st.out(distInfo, SQL_CHAR, 24, 25);
        EXPECT_EQ(st.execute(), SQL_ERROR);
@@ -219,7 +224,7 @@ const Case kCases[] = {
        Statement st(s, nullptr, false);
        st.in(item).in(w).in(d).in(item).in(w).out(sData, SQL_VARCHAR, 50, 51).out(quantity);
        st.out(distInfo, SQL_CHAR, 24, 25);
-       EXPECT_EQ(st.execDirect(t::kNewOrder7), SQL_SUCCESS) << st.error();
+       EXPECT_EQ(st.execDirect(kNewOrderStatements[6]), SQL_SUCCESS) << st.error();
        EXPECT_EQ(str(distInfo),
                  s.text("SELECT S_DIST_10 FROM STOCK WHERE S_W_ID = 1 AND S_I_ID = 321"));
        EXPECT_EQ(quantity,
@@ -234,7 +239,7 @@ const Case kCases[] = {
        long long ytd = 0, orders = 0, remote = 0, q = 0;
        sscanf(s.text(row).c_str(), "%lld %lld %lld %lld", &q, &ytd, &orders, &remote);
        int32_t quantity = 42, olQuantity = 3, remoteFlag = 1, item = 123, w = 1;
-       Statement st(s, t::kNewOrder8);
+       Statement st(s, kNewOrderStatements[7]);
        st.in(quantity).in(olQuantity).in(remoteFlag).in(item).in(w);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_EQ(st.rowCount(), 1);
@@ -247,7 +252,7 @@ const Case kCases[] = {
        int32_t oId = 99999, d = 3, w = 1, number = 1, item = 123, supply = 1, quantity = 4;
        double amount = 12.34;
        char dist[25] = "abcdefghijklmnopqrstuvwx";
-       Statement st(s, t::kNewOrder9);
+       Statement st(s, kNewOrderStatements[8]);
        st.in(oId).in(d).in(w).in(number).in(item).in(supply).in(quantity).in(amount, 6, 2);
        st.in(dist, SQL_CHAR, 24, 25);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
@@ -261,7 +266,7 @@ const Case kCases[] = {
     {"Payment1_getSysDate", kSER, false,
      [](Session& s) {
        char date[22] = "x";
-       Statement st(s, t::kPayment1);
+       Statement st(s, kPaymentStatements[0]);
        st.out(date, SQL_VARCHAR, 21, 22);
        runsTwice(s, st);
        EXPECT_TRUE(isDateTime(date)) << date;
@@ -274,7 +279,7 @@ const Case kCases[] = {
        int32_t w = 1;
        char street1[21] = "", street2[21] = "", city[21] = "", state[3] = "", zip[10] = "",
             name[11] = "";
-       Statement st(s, t::kPayment2);
+       Statement st(s, kPaymentStatements[1]);
        st.in(amount, 15, 2)
            .in(w)
            .out(street1, SQL_VARCHAR, 20, 21)
@@ -295,7 +300,7 @@ const Case kCases[] = {
        int32_t w = 1, d = 4;
        char street1[21] = "", street2[21] = "", city[21] = "", state[3] = "", zip[10] = "",
             name[11] = "";
-       Statement st(s, t::kPayment3);
+       Statement st(s, kPaymentStatements[2]);
        st.in(amount, 15, 2).in(w).in(d).out(street1, SQL_VARCHAR, 20, 21);
        st.out(street2, SQL_VARCHAR, 20, 21)
            .out(city, SQL_VARCHAR, 20, 21)
@@ -314,7 +319,7 @@ const Case kCases[] = {
             city[21] = "", state[3] = "", zip[10] = "", phone[17] = "", credit[3] = "",
             since[22] = "";
        double creditLim = -1, discount = -1, balance = -1;
-       Statement st(s, t::kPayment4);
+       Statement st(s, kPaymentStatements[3]);
        st.in(c).in(d).in(w).out(first, SQL_VARCHAR, 16, 17).out(middle, SQL_CHAR, 2, 3);
        st.out(last, SQL_VARCHAR, 16, 17).out(street1, SQL_VARCHAR, 20, 21);
        st.out(street2, SQL_VARCHAR, 20, 21).out(city, SQL_VARCHAR, 20, 21);
@@ -342,7 +347,7 @@ const Case kCases[] = {
        const double balance = s.number(customerRow("C_BALANCE", d, c));
        double amount = 15.00;
        char data[201] = "";
-       Statement st(s, t::kPayment5);
+       Statement st(s, kPaymentStatements[4]);
        st.in(amount, 15, 2).in(c).in(d).in(w).out(data, SQL_CHAR, 200, 201);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_DOUBLE_EQ(s.number(customerRow("C_BALANCE", d, c)), balance - 15.00);
@@ -357,7 +362,7 @@ const Case kCases[] = {
        double balance = 0, ytd = 0, count = 0;
        sscanf(s.text(row).c_str(), "%lf %lf %lf", &balance, &ytd, &count);
        double amount = 15.00;
-       Statement st(s, t::kPayment6);
+       Statement st(s, kPaymentStatements[5]);
        st.in(amount, 15, 2).in(amount, 15, 2).in(w).in(d).in(c);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        char expected[100];
@@ -372,7 +377,7 @@ const Case kCases[] = {
        char date[22] = "2024-05-06 07:08:09.5";
        char wName[11] = "WNAME", dName[11] = "dname-10ch";
        double amount = 15.00;
-       Statement st(s, t::kPayment7);
+       Statement st(s, kPaymentStatements[6]);
        st.in(d).in(w).in(c).in(d).in(w).in(date, SQL_VARCHAR, 21, 22).in(amount, 15, 2);
        st.in(wName, SQL_VARCHAR, 10, 11).in(dName, SQL_VARCHAR, 10, 11);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
@@ -386,7 +391,7 @@ const Case kCases[] = {
     {"Delivery1_getOrderID_failsForEmptyDistrict", kSER, false,
      [](Session& s) {
        int32_t w = 1, d = 2, oId = -1;
-       Statement st(s, t::kDelivery1);
+       Statement st(s, kDeliveryStatements[0]);
        st.in(w).in(d).out(oId);
        runsTwice(s, st);
        EXPECT_EQ(oId,
@@ -402,7 +407,7 @@ const Case kCases[] = {
        int32_t oId = static_cast<int32_t>(
            s.integer("SELECT MIN(NO_O_ID) FROM NEW_ORDER WHERE NO_W_ID = 1 AND NO_D_ID = 2"));
        int32_t d = 2, w = 1;
-       Statement st(s, t::kDelivery2);
+       Statement st(s, kDeliveryStatements[1]);
        st.in(oId).in(d).in(w);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_EQ(st.rowCount(), 1);
@@ -411,7 +416,7 @@ const Case kCases[] = {
     {"Delivery3_getOrderCustomerID", kSER, false,
      [](Session& s) {
        int32_t oId = 2500, d = 2, w = 1, c = -1;
-       Statement st(s, t::kDelivery3);
+       Statement st(s, kDeliveryStatements[2]);
        st.in(oId).in(d).in(w).out(c);
        runsTwice(s, st);
        EXPECT_EQ(
@@ -421,7 +426,7 @@ const Case kCases[] = {
     {"Delivery4_updateOrders_noDataWhenNoRow", kSER, false,
      [](Session& s) {
        int32_t carrier = 5, oId = 2500, d = 2, w = 1;
-       Statement st(s, t::kDelivery4);
+       Statement st(s, kDeliveryStatements[3]);
        st.in(carrier).in(oId).in(d).in(w);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_EQ(
@@ -438,7 +443,7 @@ const Case kCases[] = {
        int32_t oId = 2500, d = 2, w = 1;
        const std::string where =
            " FROM ORDER_LINE WHERE OL_W_ID = 1 AND OL_D_ID = 2 AND OL_O_ID = 2500";
-       Statement st(s, t::kDelivery5);
+       Statement st(s, kDeliveryStatements[4]);
        st.in(oId).in(d).in(w);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_EQ(st.rowCount(), s.integer("SELECT COUNT(*)" + where));
@@ -451,7 +456,7 @@ const Case kCases[] = {
      [](Session& s) {
        int32_t oId = 2500, d = 2, w = 1;
        double amount = -1;
-       Statement st(s, t::kDelivery6);
+       Statement st(s, kDeliveryStatements[5]);
        st.in(oId).in(d).in(w).out(amount, 15, 2);
        runsTwice(s, st);
        EXPECT_DOUBLE_EQ(amount, s.number("SELECT SUM(OL_AMOUNT) FROM ORDER_LINE WHERE OL_W_ID = 1 "
@@ -464,7 +469,7 @@ const Case kCases[] = {
        double balance = 0, count = 0;
        sscanf(s.text(row).c_str(), "%lf %lf", &balance, &count);
        double amount = 123.45;
-       Statement st(s, t::kDelivery7);
+       Statement st(s, kDeliveryStatements[6]);
        st.in(amount, 15, 2).in(c).in(d).in(w);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        char expected[100];
@@ -480,7 +485,7 @@ const Case kCases[] = {
        int32_t c = 88, d = 6, w = 1;
        double balance = -1;
        char first[17] = "", middle[3] = "", last[17] = "";
-       Statement st(s, t::kOrderStatus1);
+       Statement st(s, kOrderStatusStatements[0]);
        st.in(c).in(d).in(w).out(balance, 15, 2).out(first, SQL_VARCHAR, 16, 17);
        st.out(middle, SQL_CHAR, 2, 3).out(last, SQL_VARCHAR, 16, 17);
        runsTwice(s, st);
@@ -492,7 +497,7 @@ const Case kCases[] = {
      [](Session& s) {
        int32_t w = 1, d = 6, c = 88, oId = -1, carrier = -1;
        char entry[20] = "";
-       Statement st(s, t::kOrderStatus2);
+       Statement st(s, kOrderStatusStatements[1]);
        st.in(w).in(d).in(c).out(oId).out(carrier).out(entry, SQL_VARCHAR, 20, 20);
        runsTwice(s, st);
        const std::string order =
@@ -512,7 +517,7 @@ const Case kCases[] = {
          char delivery[11];
        } line{};
        int32_t oId = 0, d = 6, w = 1;
-       Statement st(s, t::kOrderStatus3);
+       Statement st(s, kOrderStatusStatements[2]);
        st.column(SQL_C_SLONG, &line.item, 0).column(SQL_C_SLONG, &line.supply, 0);
        st.column(SQL_C_SLONG, &line.quantity, 0).column(SQL_C_DOUBLE, &line.amount, 0);
        st.column(SQL_C_CHAR, line.delivery, 11);
@@ -550,7 +555,7 @@ const Case kCases[] = {
        Statement st(s, nullptr, false);
        st.in(d).in(w).out(next);
        for (int run = 0; run < 2; ++run) {
-         EXPECT_EQ(st.execDirect(t::kGetNextDistrictOrderID), SQL_SUCCESS) << st.error();
+         EXPECT_EQ(st.execDirect(kGetNextDistrictOrderID), SQL_SUCCESS) << st.error();
          EXPECT_EQ(next,
                    s.integer("SELECT D_NEXT_O_ID FROM DISTRICT WHERE D_W_ID = 1 AND D_ID = 8"));
        }
@@ -560,12 +565,12 @@ const Case kCases[] = {
        int32_t w = 1, d = 9, c = 0;
        Statement st(s, nullptr, false);
        st.in(w).in(d).out(c);
-       EXPECT_EQ(st.execDirect(t::kGetOrderCustomerIDByNO), SQL_SUCCESS) << st.error();
+       EXPECT_EQ(st.execDirect(kGetOrderCustomerIDByNO), SQL_SUCCESS) << st.error();
        EXPECT_EQ(
            c, s.integer("SELECT O_C_ID FROM ORDERS WHERE O_W_ID = 1 AND O_D_ID = 9 AND O_ID = "
                         "(SELECT MIN(NO_O_ID) FROM NEW_ORDER WHERE NO_W_ID = 1 AND NO_D_ID = 9)"));
        ASSERT_EQ(s.exec("DELETE FROM NEW_ORDER WHERE NO_W_ID = 1 AND NO_D_ID = 9"), SQL_SUCCESS);
-       EXPECT_EQ(st.execDirect(t::kGetOrderCustomerIDByNO), SQL_ERROR);
+       EXPECT_EQ(st.execDirect(kGetOrderCustomerIDByNO), SQL_ERROR);
      }},
     {"Isolation_getCustBalance_direct", kSER, true,
      [](Session& s) {
@@ -573,14 +578,14 @@ const Case kCases[] = {
        double balance = 0;
        Statement st(s, nullptr, false);
        st.in(c).in(d).in(w).out(balance, 15, 2);
-       EXPECT_EQ(st.execDirect(t::kGetCustBalance), SQL_SUCCESS) << st.error();
+       EXPECT_EQ(st.execDirect(kGetCustBalance), SQL_SUCCESS) << st.error();
        EXPECT_DOUBLE_EQ(balance, s.number(customerRow("C_BALANCE", d, c)));
      }},
     {"Isolation_getItemPrice_twoItemsOneStatement", kSER, true,
      [](Session& s) {
        int32_t item = 100000;
        double price = -1;
-       Statement st(s, t::kGetItemPrice);
+       Statement st(s, kGetItemPrice);
        st.in(item).out(price, 5, 2);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_DOUBLE_EQ(price, s.number("SELECT I_PRICE FROM ITEM WHERE I_ID = 100000"));
@@ -592,7 +597,7 @@ const Case kCases[] = {
      [](Session& s) {
        const double before = s.number("SELECT I_PRICE FROM ITEM WHERE I_ID = 4242");
        int32_t item = 4242;
-       Statement st(s, t::kIncreasePrice);
+       Statement st(s, kIncreasePrice);
        st.in(item);
        EXPECT_EQ(st.execute(), SQL_SUCCESS) << st.error();
        EXPECT_EQ(
@@ -609,15 +614,15 @@ const Case kCases[] = {
        Statement set(s, nullptr, false), restore(s, nullptr, false);
        set.in(w).in(d);
        restore.in(d).in(w);
-       EXPECT_EQ(set.execDirect(t::kSetInvalidDistrict), SQL_SUCCESS) << set.error();
+       EXPECT_EQ(set.execDirect(kSetInvalidDistrict), SQL_SUCCESS) << set.error();
        EXPECT_EQ(set.rowCount(), rows);
        EXPECT_EQ(s.integer("SELECT COUNT(*) FROM NEW_ORDER WHERE NO_W_ID = 1 AND NO_D_ID = 255"),
                  rows);
-       EXPECT_EQ(set.execDirect(t::kSetInvalidDistrict), SQL_NO_DATA);
-       EXPECT_EQ(restore.execDirect(t::kRestoreDistrict), SQL_SUCCESS) << restore.error();
+       EXPECT_EQ(set.execDirect(kSetInvalidDistrict), SQL_NO_DATA);
+       EXPECT_EQ(restore.execDirect(kRestoreDistrict), SQL_SUCCESS) << restore.error();
        EXPECT_EQ(s.integer("SELECT COUNT(*) FROM NEW_ORDER WHERE NO_W_ID = 1 AND NO_D_ID = 10"),
                  rows);
-       EXPECT_EQ(restore.execDirect(t::kRestoreDistrict), SQL_NO_DATA);
+       EXPECT_EQ(restore.execDirect(kRestoreDistrict), SQL_NO_DATA);
      }},
 
     // atom (autocommit on, SERIALIZABLE).
@@ -625,8 +630,8 @@ const Case kCases[] = {
      [](Session& s) {
        int32_t w = 1, d = 3, c = 17, ints[4] = {-1, -1, -1, -1}, dInts[2] = {-1, -1}, wId = -1;
        double amounts[2] = {-1, -1}, dYtd = -1, wYtd = -1;
-       Statement customer(s, t::kGetCustomerID), district(s, t::kGetDistrictID),
-           warehouse(s, t::kGetWarehouseID);
+       Statement customer(s, kGetCustomerID), district(s, kGetDistrictID),
+           warehouse(s, kGetWarehouseID);
        customer.in(w).in(d).in(c).out(ints[0]).out(ints[1]).out(ints[2]).out(ints[3]);
        customer.out(amounts[0], 15, 2).out(amounts[1], 15, 2);
        district.in(w).in(d).out(dInts[0]).out(dInts[1]).out(dYtd, 15, 2);
@@ -653,15 +658,15 @@ const Case kCases[] = {
        ASSERT_EQ(SQLBindParameter(st.handle(), 1, SQL_PARAM_OUTPUT, SQL_C_CHAR, SQL_VARCHAR, 19, 0,
                                   now, 22, nullptr),
                  SQL_SUCCESS);
-       EXPECT_EQ(st.execDirect(t::kGetSysDate), SQL_SUCCESS) << st.error();
+       EXPECT_EQ(st.execDirect(kGetSysDate), SQL_SUCCESS) << st.error();
        EXPECT_TRUE(isDateTime(now)) << now;
-       EXPECT_TRUE(SQL_SUCCEEDED(st.execDirect(t::kDropTempW))) << st.error();
-       EXPECT_TRUE(SQL_SUCCEEDED(st.execDirect(t::kDropTempW)))
+       EXPECT_TRUE(SQL_SUCCEEDED(st.execDirect(kDropTempW))) << st.error();
+       EXPECT_TRUE(SQL_SUCCEEDED(st.execDirect(kDropTempW)))
            << "dropping a missing table: " << st.error();
-       EXPECT_EQ(st.execDirect(t::kCreateTempW), SQL_SUCCESS) << st.error();
+       EXPECT_EQ(st.execDirect(kCreateTempW), SQL_SUCCESS) << st.error();
        int64_t minW = -1, maxW = -1;
        for (auto [text, value] :
-            {std::pair{t::kGetMinWarehouseID, &minW}, std::pair{t::kGetMaxWarehouseID, &maxW}}) {
+            {std::pair{kGetMinWarehouseID, &minW}, std::pair{kGetMaxWarehouseID, &maxW}}) {
          ASSERT_EQ(SQLBindParameter(st.handle(), 1, SQL_PARAM_OUTPUT, SQL_C_SBIGINT, SQL_BIGINT, 0,
                                     0, value, 0, nullptr),
                    SQL_SUCCESS);
@@ -670,13 +675,13 @@ const Case kCases[] = {
        EXPECT_EQ(minW, 1);
        EXPECT_EQ(maxW, 1);
        char insert[512];
-       snprintf(insert, sizeof insert, t::kInsertTempWFormat, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1);
+       snprintf(insert, sizeof insert, kInsertTempWFormat, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1);
        EXPECT_EQ(st.execDirect(insert), SQL_SUCCESS) << st.error();
        EXPECT_EQ(st.rowCount(), 11);
        int64_t row = -1, sum = 0;
        int rows = 0;
        st.column(SQL_C_SBIGINT, &row, 0);
-       ASSERT_EQ(st.execDirect(t::kSelectTempW), SQL_SUCCESS) << st.error();
+       ASSERT_EQ(st.execDirect(kSelectTempW), SQL_SUCCESS) << st.error();
        while (st.fetch() == SQL_SUCCESS) {
          ++rows;
          sum += row;
@@ -687,7 +692,7 @@ const Case kCases[] = {
        SQLFreeStmt(st.handle(), SQL_UNBIND);
        // A freshly loaded database meets all four conditions: no query finds a row.
        for (const char* query :
-            {t::kCondition1, t::kCondition2a, t::kCondition2b, t::kCondition3, t::kCondition4}) {
+            {kCondition1, kCondition2Orders, kCondition2NewOrders, kCondition3, kCondition4}) {
          ASSERT_EQ(st.execDirect(query), SQL_SUCCESS) << query << st.error();
          EXPECT_EQ(st.fetch(), SQL_NO_DATA) << query;
          EXPECT_EQ(st.closeCursor(), SQL_SUCCESS) << st.error();
@@ -698,7 +703,7 @@ const Case kCases[] = {
        ASSERT_EQ(s.exec("UPDATE DISTRICT SET D_YTD = D_YTD + 1 WHERE D_W_ID = 1 AND D_ID = 1"),
                  SQL_SUCCESS);
        Statement st(s, nullptr, false);
-       ASSERT_EQ(st.execDirect(t::kCondition1), SQL_SUCCESS) << st.error();
+       ASSERT_EQ(st.execDirect(kCondition1), SQL_SUCCESS) << st.error();
        EXPECT_EQ(st.fetch(), SQL_SUCCESS);
        EXPECT_EQ(st.closeCursor(), SQL_SUCCESS);
      }},
@@ -760,7 +765,7 @@ TEST_F(AdapterContract, LockWaitTimeoutIsNative14007) {
   Session holder, waiter;
   waiter.lockWait(1);
   ASSERT_EQ(holder.exec("UPDATE ITEM SET I_PRICE = I_PRICE WHERE I_ID = 31"), SQL_SUCCESS);
-  Statement st(waiter, t::kIncreasePrice);
+  Statement st(waiter, kIncreasePrice);
   int32_t item = 31;
   st.in(item);
   const auto start = Clock::now();
@@ -778,13 +783,13 @@ TEST_F(AdapterContract, DeadlockIsNative14032) {
   b.lockWait(30);
   ASSERT_EQ(a.exec("UPDATE ITEM SET I_PRICE = I_PRICE WHERE I_ID = 41"), SQL_SUCCESS);
   ASSERT_EQ(b.exec("UPDATE ITEM SET I_PRICE = I_PRICE WHERE I_ID = 42"), SQL_SUCCESS);
-  Statement bWaits(b, t::kIncreasePrice);
+  Statement bWaits(b, kIncreasePrice);
   int32_t bItem = 41;
   bWaits.in(bItem);
   SQLRETURN bResult = SQL_SUCCESS;
   std::thread thread([&] { bResult = bWaits.execute(); });  // waits for a's row
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Statement aCloses(a, t::kIncreasePrice);
+  Statement aCloses(a, kIncreasePrice);
   int32_t aItem = 42;
   aCloses.in(aItem);
   const SQLRETURN aResult = aCloses.execute();        // closes the cycle

@@ -3,12 +3,17 @@
 // parameter markers numbered.
 #include <gtest/gtest.h>
 
-#include "ProgramTexts.h"
+#include "AtomStatements.h"
+#include "ConsistStatements.h"
+#include "DeliveryStatements.h"
+#include "NewOrderStatements.h"
+#include "OrderStatusStatements.h"
+#include "PaymentStatements.h"
+#include "SideStatements.h"
 #include "connstr.h"
 #include "sqltext.h"
 
 using namespace acidkit::odbc;
-namespace t = acidkit_test::texts;
 
 namespace {
 
@@ -19,18 +24,18 @@ struct RewriteCase {
 
 // Every text of the programs that the server would not take as it stands.
 const RewriteCase kProgramRewrites[] = {
-    {t::kNewOrder7,
+    {kNewOrderStatements[6],
      "SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ? AND S_W_ID = ? FOR UPDATE; "
      "CALL getStockData(?,?,?,?,?,?)"},
-    {t::kPayment7,
+    {kPaymentStatements[6],
      "INSERT   INTO HISTORY (H_C_D_ID               , H_C_W_ID               , H_C_ID           "
      "    , H_D_ID               , H_W_ID               , H_DATE               , H_AMOUNT      "
      "         , H_DATA ) VALUES (?, ?, ?, ?, ?, SUBSTR(CAST(? AS CHAR), 1, 19), ?, ? || '    ' "
      "|| ?) "},
-    {t::kDelivery5,
+    {kDeliveryStatements[4],
      "UPDATE ORDER_LINE    SET OL_DELIVERY_D = SYSDATE()  WHERE OL_O_ID   = ?    AND OL_D_ID = ? "
      "   AND OL_W_ID = ?"},
-    {t::kOrderStatus3,
+    {kOrderStatusStatements[2],
      "SELECT OL_I_ID      , OL_SUPPLY_W_ID      , CAST(OL_QUANTITY as INTEGER) as OL_QUANTITY      "
      ", OL_AMOUNT      , SUBSTR(NVL2(OL_DELIVERY_D, CAST(OL_DELIVERY_D AS CHAR), ''), 1, 10)  FROM "
      "ORDER_LINE  WHERE OL_O_ID = ?    AND OL_D_ID = ?    AND OL_W_ID = ? "},
@@ -38,50 +43,50 @@ const RewriteCase kProgramRewrites[] = {
 
 // The rest go through untouched.
 const char* const kProgramUnchanged[] = {
-    t::kNewOrder1,
-    t::kNewOrder2,
-    t::kNewOrder3,
-    t::kNewOrder4,
-    t::kNewOrder5,
-    t::kNewOrder6,
-    t::kNewOrder8,
-    t::kNewOrder9,
-    t::kPayment1,
-    t::kPayment2,
-    t::kPayment3,
-    t::kPayment4,
-    t::kPayment5,
-    t::kPayment6,
-    t::kDelivery1,
-    t::kDelivery2,
-    t::kDelivery3,
-    t::kDelivery4,
-    t::kDelivery6,
-    t::kDelivery7,
-    t::kOrderStatus1,
-    t::kOrderStatus2,
-    t::kGetNextDistrictOrderID,
-    t::kGetOrderCustomerIDByNO,
-    t::kGetCustBalance,
-    t::kGetItemPrice,
-    t::kIncreasePrice,
-    t::kSetInvalidDistrict,
-    t::kRestoreDistrict,
-    t::kGetCustomerID,
-    t::kGetDistrictID,
-    t::kGetWarehouseID,
-    t::kGetSysDate,
-    t::kGetMinWarehouseID,
-    t::kGetMaxWarehouseID,
-    t::kDropTempW,
-    t::kCreateTempW,
-    t::kInsertTempWFormat,
-    t::kSelectTempW,
-    t::kCondition1,
-    t::kCondition2a,
-    t::kCondition2b,
-    t::kCondition3,
-    t::kCondition4,
+    kNewOrderStatements[0],
+    kNewOrderStatements[1],
+    kNewOrderStatements[2],
+    kNewOrderStatements[3],
+    kNewOrderStatements[4],
+    kNewOrderStatements[5],
+    kNewOrderStatements[7],
+    kNewOrderStatements[8],
+    kPaymentStatements[0],
+    kPaymentStatements[1],
+    kPaymentStatements[2],
+    kPaymentStatements[3],
+    kPaymentStatements[4],
+    kPaymentStatements[5],
+    kDeliveryStatements[0],
+    kDeliveryStatements[1],
+    kDeliveryStatements[2],
+    kDeliveryStatements[3],
+    kDeliveryStatements[5],
+    kDeliveryStatements[6],
+    kOrderStatusStatements[0],
+    kOrderStatusStatements[1],
+    kGetNextDistrictOrderID,
+    kGetOrderCustomerIDByNO,
+    kGetCustBalance,
+    kGetItemPrice,
+    kIncreasePrice,
+    kSetInvalidDistrict,
+    kRestoreDistrict,
+    kGetCustomerID,
+    kGetDistrictID,
+    kGetWarehouseID,
+    kGetSysDate,
+    kGetMinWarehouseID,
+    kGetMaxWarehouseID,
+    kDropTempW,
+    kCreateTempW,
+    kInsertTempWFormat,
+    kSelectTempW,
+    kCondition1,
+    kCondition2Orders,
+    kCondition2NewOrders,
+    kCondition3,
+    kCondition4,
 };
 
 // Where each rule applies and where it must not: quotes, comments, names.
@@ -145,7 +150,7 @@ TEST(AdapterText, SplitsAtSemicolonsAndNumbersMarkersAcrossParts) {
        {{"SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ? AND S_W_ID = ? FOR UPDATE", 0, 2,
          StatementKind::Select},
         {"CALL getStockData(?,?,?,?,?,?)", 2, 6, StatementKind::Call}}},
-      {t::kNewOrder8,
+      {kNewOrderStatements[7],
        {{"UPDATE STOCK    SET S_QUANTITY   = ?      , S_YTD        = S_YTD + ?      "
          ", S_ORDER_CNT  = S_ORDER_CNT + 1      , S_REMOTE_CNT = S_REMOTE_CNT + ?  "
          "WHERE S_I_ID = ?    AND S_W_ID = ?",

@@ -11,8 +11,6 @@
 #include "TestDb.h"
 #include "TransactionFrame.h"
 
-SQLHENV gEnv = SQL_NULL_HENV;
-
 using namespace acidkit_test;
 
 namespace {
@@ -28,14 +26,15 @@ class DeliveryTest : public testing::Test {
     // Connected only now that TESTDB names the test's database.
     sql = std::make_unique<Sql>();
     ASSERT_TRUE(sql->ok()) << sql->lastError();
-    ASSERT_TRUE(succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
+    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
     SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
     fill(1, 4);
   }
   void TearDown() override {
     if (gEnv == SQL_NULL_HENV) return;  // the set-up stopped before it
     // Freeing the environment fails while a connection is still allocated on it.
-    EXPECT_TRUE(succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) << "a handle was left allocated";
+    EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
+        << "a handle was left allocated";
     gEnv = SQL_NULL_HENV;
   }
 

@@ -9,8 +9,6 @@
 #include "TestDb.h"
 #include "TransactionFrame.h"
 
-SQLHENV gEnv = SQL_NULL_HENV;
-
 using namespace acidkit_test;
 
 namespace {
@@ -21,13 +19,14 @@ class NewOrderTest : public testing::Test {
     std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
     ASSERT_TRUE(db.load("no_" + test.substr(0, 16), TEST_WAREHOUSES));
     sql = std::make_unique<Sql>();
-    ASSERT_TRUE(succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
+    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
     SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
     fill({1001, 2001, 3001, 4001, 5001});
   }
   void TearDown() override {
     // Freeing the environment fails while a connection is still allocated on it.
-    EXPECT_TRUE(succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) << "a handle was left allocated";
+    EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
+        << "a handle was left allocated";
   }
 
   void fill(std::initializer_list<int32_t> items) {
@@ -185,7 +184,7 @@ TEST_F(NewOrderTest, MoreLinesThanTheRecordHoldsAreRefused) {
 TEST(NewOrderFrame, UnreachableDatabaseFailsWithOneDiagnosticLine) {
   TestDatabase db;
   ASSERT_TRUE(db.useUnreachable("new_order"));
-  ASSERT_TRUE(succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
+  ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
   SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   NewOrderArg arg{};
   arg.O_OL_CNT = 1;
@@ -198,7 +197,8 @@ TEST(NewOrderFrame, UnreachableDatabaseFailsWithOneDiagnosticLine) {
   EXPECT_EQ(out.back(), '\n');
   EXPECT_EQ(lines(out).size(), 2u) << out;  // "\n%s\n": an empty line, then the message
   EXPECT_NE(out.find("connect", 0), std::string::npos) << out;
-  EXPECT_TRUE(succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) << "a handle was left allocated";
+  EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
+      << "a handle was left allocated";
 }
 
 // Retryable errors injected by the database at one statement of the order.

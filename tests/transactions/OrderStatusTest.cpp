@@ -13,8 +13,6 @@
 #include "TestDb.h"
 #include "TransactionFrame.h"
 
-SQLHENV gEnv = SQL_NULL_HENV;
-
 using namespace acidkit_test;
 
 namespace {
@@ -28,7 +26,7 @@ class OrderStatusTest : public testing::Test {
     ASSERT_TRUE(db.load(name, TEST_WAREHOUSES));
     sql = std::make_unique<Sql>();  // after the load: TESTDB names this test's database now
     ASSERT_TRUE(sql->ok()) << sql->lastError();
-    ASSERT_TRUE(succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
+    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
     SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
     memset(&arg, 0, sizeof arg);
     strcpy(arg.label, "T1");
@@ -39,7 +37,8 @@ class OrderStatusTest : public testing::Test {
   void TearDown() override {
     // Freeing the environment fails while a connection is still allocated on it.
     if (gEnv != SQL_NULL_HENV) {
-      EXPECT_TRUE(succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) << "a handle was left allocated";
+      EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
+          << "a handle was left allocated";
       gEnv = SQL_NULL_HENV;
     }
   }

@@ -10,8 +10,6 @@
 #include "TestDb.h"
 #include "TransactionFrame.h"
 
-SQLHENV gEnv = SQL_NULL_HENV;
-
 using namespace acidkit_test;
 
 namespace {
@@ -39,13 +37,14 @@ class PaymentTest : public testing::Test {
     // The driver manager may keep a data source it read earlier in the
     // process: run the tests one per process, as ctest does.
     ASSERT_EQ(sql->text("SELECT DATABASE()"), db.name()) << "TESTDB names another database";
-    ASSERT_TRUE(succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
+    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
     SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   }
   void TearDown() override {
     // Freeing the environment fails while a connection is still allocated on it.
     if (gEnv != SQL_NULL_HENV) {
-      EXPECT_TRUE(succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv))) << "a handle was left allocated";
+      EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
+          << "a handle was left allocated";
     }
     gEnv = SQL_NULL_HENV;
   }

@@ -8,8 +8,6 @@
 
 #include "support.h"
 
-SQLHENV gEnv = SQL_NULL_HENV;  // the library's; unused here
-
 namespace {
 
 std::string lineAt(const timeval& when, const char* message) {

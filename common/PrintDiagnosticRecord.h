@@ -1,4 +1,5 @@
-// Every diagnostic record of an ODBC handle, in full.
+// Every diagnostic record of an ODBC handle, in full. The name comes from the
+// specification; atom and consist print their failures with it.
 #pragma once
 
 #include <sql.h>

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "TransactionFrame.h"
+#include "Odbc.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ void PrintDiagnosticRecord(SQLSMALLINT handleType, SQLHANDLE handle) {
     SQLRETURN rc =
         SQLGetDiagRec(handleType, handle, record, state, &native, message, sizeof message, &length);
     if (rc == SQL_NO_DATA) return;
-    if (!succeeded(rc)) {
+    if (!acidkit::succeeded(rc)) {
       puts("SQLGetDiagRec failure.");
       return;
     }
