@@ -24,6 +24,8 @@ inline constexpr char kDeliveredSinceLoad[] =
     " WHERE O_W_ID BETWEEN {A} AND {B} AND O_ID > 2100 AND O_CARRIER_ID IS NOT NULL";
 
 inline constexpr char kWarehouseRange[] = "SELECT MIN(W_ID), MAX(W_ID) FROM WAREHOUSE";
+inline constexpr char kWarehousesInRange[] =
+    "SELECT COUNT(*) FROM WAREHOUSE WHERE W_ID BETWEEN {A} AND {B}";
 
 inline constexpr ConditionQuery kConditionQueries[] = {
     {1, "W_YTD = sum(D_YTD)", "per warehouse", "warehouses", 1, false,

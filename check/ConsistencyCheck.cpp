@@ -61,6 +61,7 @@ class Query {
 
   // Runs `text`; false with error() when it or its description fails.
   bool run(const std::string& text) {
+    error_.clear();
     if (!stmt_.held() && !stmt_.allocate(dbc_)) return fail(SQL_HANDLE_DBC, dbc_);
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     if (!succeeded(SQLExecDirect(stmt_.get(), (SQLCHAR*)text.c_str(), SQL_NTS))) return fail();
@@ -256,19 +257,32 @@ bool decideCondition11(Query& query, int first, int last, ConditionResult* r) {
 }
 
 // The range to check: the request's, or WAREHOUSE's smallest to largest W_ID.
+// A range without any warehouse is an error: nothing would be checked.
 bool resolveRange(SQLHDBC dbc, const CheckRequest& request, CheckResult* result) {
-  if (request.firstWarehouse > 0 && request.lastWarehouse >= request.firstWarehouse) {
-    result->firstWarehouse = request.firstWarehouse;
-    result->lastWarehouse = request.lastWarehouse;
-    return true;
-  }
-  if (request.firstWarehouse != 0 || request.lastWarehouse != 0) {
-    result->error = "the warehouse range " + std::to_string(request.firstWarehouse) + "-" +
-                    std::to_string(request.lastWarehouse) + " is empty";
-    return false;
-  }
   Query query(dbc);
   std::vector<Field> row;
+  if (request.firstWarehouse != 0 || request.lastWarehouse != 0) {
+    const int first = request.firstWarehouse;
+    const int last = request.lastWarehouse;
+    const std::string range = std::to_string(first) + "-" + std::to_string(last);
+    if (first < 1 || last < first) {
+      result->error = "the warehouse range " + range + " is empty";
+      return false;
+    }
+    if (!query.run(forRange(kWarehousesInRange, first, last)) || !query.next(&row)) {
+      result->error = "cannot count the warehouses " + range + " in WAREHOUSE: " +
+                      (query.error().empty() ? std::string("no row") : query.error());
+      return false;
+    }
+    query.close();
+    if (atoll(row[0].value.c_str()) == 0) {
+      result->error = "WAREHOUSE has no warehouse in the range " + range;
+      return false;
+    }
+    result->firstWarehouse = first;
+    result->lastWarehouse = last;
+    return true;
+  }
   if (!query.run(kWarehouseRange) || !query.next(&row)) {
     result->error = "cannot read the warehouse numbers from WAREHOUSE: " +
                     (query.error().empty() ? std::string("no row") : query.error());
@@ -293,6 +307,7 @@ CheckResult checkConsistency(SQLHDBC connection, const CheckRequest& request) {
 CheckResult checkConsistency(const std::vector<SQLHDBC>& connections, const CheckRequest& request) {
   auto start = std::chrono::steady_clock::now();
   CheckResult result;
+  std::vector<ConditionResult> planned;
   std::vector<int> numbers = request.conditions;
   if (numbers.empty()) {
     for (int n = 1; n <= kConditionCount; ++n) numbers.push_back(n);
@@ -308,7 +323,7 @@ CheckResult checkConsistency(const std::vector<SQLHDBC>& connections, const Chec
     r.rule = q->rule;
     r.scope = q->scope;
     r.status = ConditionStatus::kHolds;
-    result.conditions.push_back(r);
+    planned.push_back(r);
   }
   if (connections.empty()) {
     result.error = "no connection to check on";
@@ -323,6 +338,7 @@ CheckResult checkConsistency(const std::vector<SQLHDBC>& connections, const Chec
   result.snapshots = static_cast<int>(connections.size());
   // The first connection's snapshot is taken here, by its first read.
   if (!resolveRange(connections[0], request, &result)) return result;
+  result.conditions = std::move(planned);
 
   Work work(request, &result);
   const int first = result.firstWarehouse;

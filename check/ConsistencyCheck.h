@@ -87,7 +87,7 @@ struct CheckResult {
   int lastWarehouse = 0;
   int snapshots = 0;  // connections that took part, each with its snapshot
   double seconds = 0;
-  std::vector<ConditionResult> conditions;  // in the request's order
+  std::vector<ConditionResult> conditions;  // in the request's order; none unless completed
 };
 
 // Checks on one connection to the database under test. The connection must

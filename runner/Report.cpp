@@ -127,11 +127,9 @@ std::string consistencySentence(const CheckResult& c) {
 }
 
 std::string resultSentence(const SuiteRun& suite) {
-  const std::string consistency =
-      suite.consistencyChecked ? " " + consistencySentence(suite.consistency) : "";
-  if (allPassed(suite)) return format("All %zu programs passed.", suite.runs.size()) + consistency;
+  if (allPassed(suite)) return format("All %zu programs passed.", suite.runs.size());
   std::string text;
-  if (countPassed(suite) == suite.runs.size()) {
+  if (countPassed(suite) == suite.runs.size() && !suite.interrupted) {
     text = format("FAILED: all %zu programs passed, but the consistency check did not.",
                   suite.runs.size());
   } else {
@@ -139,7 +137,6 @@ std::string resultSentence(const SuiteRun& suite) {
                   suite.runs.size() - countPassed(suite), suite.runs.size(),
                   failedLabels(suite).c_str());
   }
-  text += consistency;
   if (suite.interrupted) text += " The run was stopped before its end.";
   return text;
 }
@@ -159,6 +156,7 @@ std::string summaryTable(const SuiteRun& suite) {
   out += std::string(108, '-') + "\n";
   out += overheadText(suite) + "\n";
   out += resultSentence(suite) + "\n";
+  if (suite.consistencyChecked) out += consistencySentence(suite.consistency) + "\n";
   for (const ProgramRun& run : suite.runs) {
     std::vector<std::string> why = whyNotPassed(run);
     if (why.empty()) continue;
