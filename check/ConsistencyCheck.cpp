@@ -349,14 +349,14 @@ CheckResult checkConsistency(const std::vector<SQLHDBC>& connections, const Chec
     for (size_t i = 0; i < result.conditions.size(); ++i) {
       ConditionResult& r = result.conditions[i];
       if (r.number == 11 && !decideCondition11(query, first, last, &r)) continue;
-      if (queryOf(r.number)->readsHistory) work.add({i, first, last});
+      if (queryOf(r.number)->wholeRange) work.add({i, first, last});
     }
   }
   for (int from = first; from <= last; from += slice) {
     const int to = last - from < slice ? last : from + slice - 1;
     for (size_t i = 0; i < result.conditions.size(); ++i) {
       const ConditionResult& r = result.conditions[i];
-      if (r.status == ConditionStatus::kHolds && !queryOf(r.number)->readsHistory) {
+      if (r.status == ConditionStatus::kHolds && !queryOf(r.number)->wholeRange) {
         work.add({i, from, to});
       }
     }
@@ -451,7 +451,8 @@ std::string formatCheckResult(const CheckResult& result) {
     out += line;
     if (r.status == ConditionStatus::kViolated) {
       const ConditionQuery* q = queryOf(r.number);
-      out += ": " + std::to_string(r.violationCount) + " " + q->unit;
+      out += ": " + std::to_string(r.violationCount) + " " + q->unit +
+             (r.violationCount == 1 ? "" : "s");
       if (r.violationCount > static_cast<long long>(r.violations.size())) {
         out += ", the first " + std::to_string(r.violations.size()) + " listed";
       }

@@ -71,8 +71,8 @@ struct CheckRequest {
   std::size_t maxViolations = 10;
   // The range is checked this many warehouses at a time, every condition on
   // one slice before the next, so that a slice's rows are read from disk once
-  // for all conditions. 0: the whole range at once. The conditions that read
-  // HISTORY (8, 9, 10) always take the whole range: HISTORY has no index to
+  // for all conditions. 0: the whole range at once. Conditions 8 and 9 always
+  // take the whole range: they read little but HISTORY, which has no index to
   // read a slice of it by.
   int sliceWarehouses = 10;
 };
