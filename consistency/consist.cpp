@@ -7,6 +7,7 @@
 
 #include "ConsistStatements.h"
 #include "Odbc.h"
+#include "OutputLines.h"
 #include "PrintDiagnosticRecord.h"
 #include "ProgramFrame.h"
 #include "WarehouseSample.h"
@@ -16,7 +17,7 @@ namespace {
 using acidkit::printUnderlined;
 using acidkit::succeeded;
 
-constexpr char kFailed[] = "CONSISTENCY TEST FAILED!";
+constexpr const char* kFailed = acidkit::kConsistencyStepFailed;
 
 // The one statement of initTest or of a condition, with their exit path.
 class Statement {
@@ -99,7 +100,7 @@ int checkCondition(int condition, std::initializer_list<const char*> queries,
     if (!s.execute(query)) return s.fail();
     if (textAfterRun) puts(query);
     if (SQLFetch(s.handle()) != SQL_NO_DATA) {
-      printf("\nFailed consistency condition %d\n", condition);
+      printf("\n%s\n", acidkit::consistencyConditionFailedLine(condition).c_str());
       broken = true;
     }
     if (!succeeded(SQLCloseCursor(s.handle()))) return s.fail();
@@ -132,11 +133,11 @@ int main() {
   bool allPassed = true;
   for (int n = 1; n <= 4; ++n) {
     if (conditions[n - 1]() == 0) {
-      printf("\nConsistency Test #%d Passed\n", n);
+      printf("\n%s\n", acidkit::consistencyTestPassedLine(n).c_str());
     } else {
       allPassed = false;
     }
   }
-  puts(allPassed ? "All consistency tests passed" : "AT LEAST ONE CONSISTENCY TEST FAILED");
+  puts(allPassed ? acidkit::kAllConsistencyTestsPassed : acidkit::kConsistencyTestsFailed);
   return program.close();
 }

@@ -95,7 +95,7 @@ int runDeliveryPayment(int rollback) {
   gC_ID = getC_ID();
   // 0 is no customer either: a procedure that reported success without one.
   if (gC_ID < 1) {
-    puts("Error C_ID");
+    puts(acidkit::kCustomerIdError);
     return exitPath();
   }
   printIds();
@@ -113,7 +113,7 @@ int runDeliveryPayment(int rollback) {
 
 int finishBalanceTest(int testNumber, double expected, const char* sum) {
   bool balanceRight = sameCents(expected, gC_BALANCE2);
-  if (!balanceRight) puts("Customer balance incorrect");
+  if (!balanceRight) puts(acidkit::kBalanceIncorrect);
   // A balance that adds up proves nothing when a transaction failed, a read
   // gave 0.0 for a failure, or T1 never touched the customer.
   Verdict verdict;

@@ -61,10 +61,7 @@ int exitPath() {
 
 int finish(int testNumber, const Verdict& verdict) {
   verdict.printReasons();
-  char line[40];
-  snprintf(line, sizeof line, "\nIsolation test %d %s", testNumber,
-           verdict.passed() ? "passed" : "failed");
-  puts(line);
+  printf("\n%s\n", acidkit::isolationVerdictLine(testNumber, verdict.passed()).c_str());
   return releaseEnvironment() ? 0 : 1;
 }
 

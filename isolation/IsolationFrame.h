@@ -13,6 +13,7 @@
 #include "NewOrder.h"
 #include "Odbc.h"
 #include "OrderStatus.h"
+#include "OutputLines.h"
 #include "config.h"
 #include "support.h"
 
@@ -23,10 +24,10 @@ extern int32_t gC_ID;
 // T1's New-Order in tests 1 to 4 (defined once: the programs share one library).
 extern NewOrderArg gNewOrderArg1;
 
-inline constexpr char kNewOrderError[] = "Error New Order Transaction!";
-inline constexpr char kPaymentError[] = "Error Payment Transaction!";
-inline constexpr char kDeliveryError[] = "Error Delivery Transaction!";
-inline constexpr char kOrderStatusError[] = "Error Order Status Transaction!";
+using acidkit::kDeliveryError;
+using acidkit::kNewOrderError;
+using acidkit::kOrderStatusError;
+using acidkit::kPaymentError;
 
 // srand(time(NULL)), then W, D and C drawn in that order.
 void drawIds();

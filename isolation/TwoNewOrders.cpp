@@ -32,7 +32,7 @@ void* NewOrder_T2(void*) {
 int readNextOrderId(int32_t* into) {
   *into = getD_NEXT_O_ID();
   if (*into >= 0) return 0;
-  puts("Error D_NEXT_O_ID");
+  puts(acidkit::kNextOrderIdError);
   return 1;
 }
 

@@ -37,7 +37,7 @@ int runOnMainThread(OrderStatusByIdArg* arg, const char* label) {
   snprintf(line, sizeof line, "%s(Order-Status) start", label);
   printWithTime(line);
   if (OrderStatus(arg, 0) != 0) {
-    puts("Error Order Status Transaction0!");
+    puts(acidkit::kMainOrderStatusError);
     return 1;
   }
   snprintf(line, sizeof line, "%s(Order-Status) end", label);

@@ -65,6 +65,7 @@ void Verdict::noteRetries(const TransactionRun& run, const char* name) {
 
 void Verdict::printReasons() const {
   if (passed()) return;
-  for (const std::string& reason : reasons_) printf("%s%s\n", kReasonPrefix, reason.c_str());
-  for (const std::string& note : notes_) printf("%s%s\n", kReasonPrefix, note.c_str());
+  for (const std::string& reason : reasons_)
+    printf("%s%s\n", acidkit::kReasonPrefix, reason.c_str());
+  for (const std::string& note : notes_) printf("%s%s\n", acidkit::kReasonPrefix, note.c_str());
 }

@@ -113,7 +113,7 @@ void* restoreAfterSignal(void*) {
   }
   pthread_mutex_lock(&gEndLock);
   if (failed != 0) {
-    puts("Error restore all rows(NEW-ORDER)");
+    puts(acidkit::kRestoreRowsError);
     printRepairHint();
   } else {
     puts("NEW_ORDER rows restored");
@@ -196,15 +196,15 @@ int exitGuarded() {
 int checkInvalidDistrictEmpty() {
   int32_t parked = countInvalidDistrictRows();
   if (parked < 0) {
-    printf("Error reading district 255 of warehouse %d\n", gW_ID);
+    printf("%s%d\n", acidkit::kDistrict255ReadErrorPrefix, gW_ID);
     return 1;
   }
   if (parked > 0) {
     printf(
-        "District 255 of warehouse %d holds %d NEW_ORDER rows left by an earlier isolation8 "
+        "%s%d holds %d NEW_ORDER rows left by an earlier isolation8 "
         "run. Nothing was changed.\nMove them back to their district with: repair-new-order %d "
         "<its D_ID> (repair-new-order %d lists the districts they fit)\n",
-        gW_ID, parked, gW_ID, gW_ID);
+        acidkit::kDistrict255HoldsRowsPrefix, gW_ID, parked, gW_ID, gW_ID);
     return 1;
   }
   return 0;
@@ -232,7 +232,7 @@ int unparkRows() {
   gRowsParked = failed == 0 ? Parked::no : rowsParkedAfterFailure();
   pthread_mutex_unlock(&gParkLock);
   if (failed != 0) {
-    puts("Error restore all rows(NEW-ORDER)");
+    puts(acidkit::kRestoreRowsError);
     if (gRowsParked == Parked::yes) printRepairHint();
     if (gRowsParked == Parked::unknown) printUnknownHint();
   }
@@ -254,7 +254,7 @@ int main() {
   if (setUpEnvironment() != 0) return exitPath();
   if (guardParkedRows() != 0 || checkInvalidDistrictEmpty() != 0) return exitGuarded();
   if (parkRows() != 0) {
-    puts("Error remove all rows(NEW-ORDER)");
+    puts(acidkit::kParkRowsError);
     if (gRowsParked == Parked::yes) unparkRows();
     if (gRowsParked == Parked::unknown) printUnknownHint();
     return exitGuarded();

@@ -62,7 +62,7 @@ int repair() {
     return 1;
   }
   if (resotreDistrictID() != 0) {
-    puts("Error restore all rows(NEW-ORDER)");
+    puts(acidkit::kRestoreRowsError);
     return 1;
   }
   printf("Moved %d NEW_ORDER rows of warehouse %d from district 255 back to district %d.\n", parked,
