@@ -24,18 +24,14 @@
 #include "Schedule.h"
 #include "Selfcheck.h"
 #include "Svg.h"
+#include "TestDb.h"
 #include "XmlCheck.h"
 
 using namespace acidkit;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using acidkit_test::readFile;
 
 std::string sample(const std::string& name) {
   std::string text = readFile(std::string(RUNNER_SAMPLES) + "/" + name);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "config.h"
+
 namespace acidkit_test {
 
 std::string DiagRecord::text() const {
@@ -25,8 +27,8 @@ Session::Session(SQLUINTEGER isolation, bool autocommit) {
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
   SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)"TESTDB", SQL_NTS, (SQLCHAR*)"acidtest", SQL_NTS,
-                            (SQLCHAR*)"58274613", SQL_NTS);
+  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
+                            (SQLCHAR*)kPassword, SQL_NTS);
   if (SQL_SUCCEEDED(rc)) {
     rc = SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                            (SQLPOINTER)(autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),

@@ -107,8 +107,8 @@ Sql::Sql() {
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
   SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)"TESTDB", SQL_NTS, (SQLCHAR*)"acidtest", SQL_NTS,
-                            (SQLCHAR*)"58274613", SQL_NTS);
+  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
+                            (SQLCHAR*)kPassword, SQL_NTS);
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
     char message[512] = {};
     SQLGetDiagRec(SQL_HANDLE_DBC, dbc_, 1, nullptr, nullptr, (SQLCHAR*)message, sizeof message,

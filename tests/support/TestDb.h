@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "config.h"
+
 namespace acidkit_test {
 
 std::string sourcePath(const std::string& relative);  // in the checkout
