@@ -350,6 +350,12 @@ cluster_up() {
       "run: db/refdb cluster stop, then db/refdb cluster up $1"
   fi
   set_nodes "${1:-}"
+  use_node 1
+  mkdir -p "$STATE"
+  [[ $(server_user) != root ]] ||
+    die "the nodes would run as root, since user mysql cannot enter $CLUSTER_STATE;" \
+      "state transfer between nodes fails as root: give user mysql access to that" \
+      "directory, or choose another with ACIDKIT_CLUSTER_STATE=..."
   echo "$NODES" >"$CLUSTER_STATE/nodes"
   local start i first
   start=$(date +%s%N)
