@@ -360,6 +360,8 @@ cluster_up() {
   local start i first
   start=$(date +%s%N)
   if [[ -z $running_list ]]; then
+    # A proxy left running by nodes that died may list another node count.
+    stop_haproxy
     first=$(bootstrap_node)
     start_node "$first" bootstrap
   else
@@ -438,12 +440,22 @@ cluster_status() {
 }
 
 cluster_load() {
+  # The arguments are checked before any node stops.
+  parse_db_options "$@"
+  [[ ${#ARGS[@]} -eq 1 && ${ARGS[0]} =~ ^[1-9][0-9]*$ ]] ||
+    die "usage: db/refdb cluster load W [--db NAME] [--replace] [--seed N]" \
+      "W: a whole number of warehouses >= 1"
+  check_db_name "$DB"
   cluster_lock
   set_nodes
   node_running 1 || die "node 1 of the cluster is not running" "run: db/refdb cluster up"
+  [[ -x $LOADER ]] || die "the loader $LOADER is not built" "run: db/refdb install"
   local i
   # Nodes 2..N get the loaded data by state transfer, not by replaying the
   # load: stopped, their replication state forgotten, and started again.
+  if ((NODES > 1)); then
+    say "nodes 2..$NODES stop for the load (if it fails, db/refdb cluster up starts them again)"
+  fi
   for ((i = NODES; i >= 2; i--)); do stop_node "$i"; done
   use_node 1
   cmd_load "$@"

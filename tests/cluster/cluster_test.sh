@@ -89,6 +89,10 @@ step_up() {
   expect 0 "node 3: +running .* Synced, cluster size $nodes" "$refdb" cluster status
   expect 0 'already running' "$refdb" cluster up
   expect 1 'cannot change to 2' "$refdb" cluster up 2
+  # Refused loads stop no node.
+  expect 1 'usage' "$refdb" cluster load many
+  expect 1 'not allowed' "$refdb" cluster load 1 --db other
+  expect 0 "node 3: +running .* Synced" "$refdb" cluster status
 
   # One warehouse into node 1 alone; the others receive it by full state
   # transfer (rsync), not by replaying the load.
