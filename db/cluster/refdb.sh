@@ -221,6 +221,31 @@ stop_node() {
   done
 }
 
+# Dies when another program listens on port $1, which the cluster needs for $2.
+require_free_port() {
+  local owner
+  owner=$(PORT=$1 port_owner)
+  [[ -z $owner ]] || die "port $1 on 127.0.0.1 ($2) is in use by $owner" \
+    "stop that program, or move the cluster's ports with ACIDKIT_CLUSTER_PORT=..."
+}
+
+# Every port that the nodes and the proxy still to be started need, checked
+# before anything starts.
+check_cluster_ports() {
+  local i
+  for ((i = 1; i <= NODES; i++)); do
+    node_running "$i" && continue
+    require_free_port "$(node_port "$i")" "node $i, SQL"
+    require_free_port "$(group_port "$i")" "node $i, group communication"
+    require_free_port "$(ist_port "$i")" "node $i, IST"
+    require_free_port "$(sst_port "$i")" "node $i, SST"
+  done
+  if ! haproxy_pid >/dev/null; then
+    require_free_port "$CLUSTER_PORT" "single-writer listener"
+    require_free_port $((CLUSTER_PORT + 1)) "multi-writer listener"
+  fi
+}
+
 # --- proxy and data sources -------------------------------------------------------
 
 haproxy_pid() {
@@ -263,13 +288,6 @@ start_haproxy() {
     say "haproxy already running (pid $pid)"
     return
   fi
-  local port
-  for port in "$CLUSTER_PORT" $((CLUSTER_PORT + 1)); do
-    local owner
-    owner=$(PORT=$port port_owner)
-    [[ -z $owner ]] || die "port $port on 127.0.0.1 is in use by $owner" \
-      "stop that program, or move the cluster's ports with ACIDKIT_CLUSTER_PORT=..."
-  done
   write_haproxy_cfg
   haproxy -c -f "$HAPROXY_CFG" >"$HAPROXY_DIR/check.log" 2>&1 ||
     die "haproxy rejects $HAPROXY_CFG" "see $HAPROXY_DIR/check.log"
@@ -359,9 +377,10 @@ cluster_up() {
   echo "$NODES" >"$CLUSTER_STATE/nodes"
   local start i first
   start=$(date +%s%N)
+  # A proxy left running by nodes that died may list another node count.
+  [[ -n $running_list ]] || stop_haproxy
+  check_cluster_ports
   if [[ -z $running_list ]]; then
-    # A proxy left running by nodes that died may list another node count.
-    stop_haproxy
     first=$(bootstrap_node)
     start_node "$first" bootstrap
   else

@@ -197,6 +197,19 @@ step_down() {
   expect 0 'cluster stopped \(0 node' "$refdb" cluster stop
   expect 0 '^safe_to_bootstrap: 1$' cat "$ACIDKIT_CLUSTER_STATE/node1/data/grastate.dat"
 
+  # A port of the cluster held by another program: refused before any node starts.
+  local taken=$(($(node_port 2) + 1)) holder
+  python3 -c '
+import socket, sys, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(); time.sleep(300)' "$taken" &
+  holder=$!
+  for _ in $(seq 50); do [[ -n $(ss -Hltn "sport = :$taken") ]] && break; sleep 0.1; done
+  expect 1 "port $taken on 127.0.0.1 \(node 2, group communication\) is in use by python3" "$refdb" cluster up
+  kill "$holder"
+  wait "$holder" 2>/dev/null
+  expect 3 'node 1: +stopped' "$refdb" cluster status
+
   # A restart bootstraps from node 1, stopped last; the others rejoin from it
   # and keep their data.
   expect 0 'node 1 bootstrapped a new cluster' "$refdb" cluster up
