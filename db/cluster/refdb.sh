@@ -8,7 +8,8 @@
 CLUSTER_STATE=${ACIDKIT_CLUSTER_STATE:-$STATE-cluster}
 # Ports: the two proxy listeners at the base, then four per node (SQL, group
 # communication, IST, SST) from base + 4. The default base keeps clear of the
-# single server's port and of the tests' private servers (port + 10, + 65).
+# single server's port and of the tests' private servers (port + 10, + 65):
+# port + 20 to port + 59 for up to nine nodes.
 CLUSTER_PORT=${ACIDKIT_CLUSTER_PORT:-$((PORT + 20))}
 CLUSTER_MAX_NODES=9
 # Reads, UPDATE/DELETE and INSERT/REPLACE wait for the node to catch up.
@@ -501,6 +502,11 @@ cluster_env() {
 
 cmd_cluster() {
   (($#)) || { cluster_usage >&2; exit 2; }
+  local span=$((4 * CLUSTER_MAX_NODES + 3))
+  if [[ ! $CLUSTER_PORT =~ ^[1-9][0-9]{0,4}$ ]] || ((CLUSTER_PORT + span > 65535)); then
+    die "ACIDKIT_CLUSTER_PORT must be a number from 1 to $((65535 - span)), got '$CLUSTER_PORT'" \
+      "the cluster uses that port and the $span after it"
+  fi
   local sub=$1
   shift
   case $sub in

@@ -81,6 +81,7 @@ step_up() {
   expect 1 'usage' "$refdb" cluster up 10
   expect 2 'usage' "$refdb" cluster
   expect 1 "unknown cluster command 'sideways'" "$refdb" cluster sideways
+  expect 1 'ACIDKIT_CLUSTER_PORT must be a number' env ACIDKIT_CLUSTER_PORT=65500 "$refdb" cluster up
 
   local start
   start=$(date +%s%N)
