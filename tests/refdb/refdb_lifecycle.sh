@@ -7,6 +7,8 @@ set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 refdb=$repo/db/refdb
+# shellcheck source=tests/support/checks.sh
+source "$repo/tests/support/checks.sh"
 state=$(mktemp -d /tmp/acidkit-refdb-test.XXXXXX)
 chmod 755 "$state"
 export ACIDKIT_STATE=$state
@@ -15,13 +17,7 @@ export ACIDKIT_ODBC_SYSTEM=0
 export ACIDKIT_BUFFER_POOL=256M
 unset ODBCSYSINI ODBCINI
 
-failures=0
 helpers=()
-fail() {
-  printf 'FAIL: %s\n' "$1"
-  [[ -n ${2:-} ]] && printf '%s\n' "$2" | sed 's/^/    /'
-  failures=$((failures + 1))
-}
 cleanup() {
   "$refdb" stop >/dev/null 2>&1
   local pid
@@ -29,20 +25,6 @@ cleanup() {
   rm -rf "$state"
 }
 trap cleanup EXIT
-
-# expect STATUS PATTERN COMMAND...: runs COMMAND, checks its exit status and
-# that its output matches the extended regular expression PATTERN.
-expect() {
-  local want=$1 pattern=$2 out rc
-  shift 2
-  out=$("$@" 2>&1)
-  rc=$?
-  if [[ $rc != "$want" ]]; then
-    fail "'$*' exited $rc, expected $want" "$out"
-  elif ! grep -Eq -- "$pattern" <<<"$out"; then
-    fail "'$*' printed no line matching /$pattern/" "$out"
-  fi
-}
 
 if [[ -n $(ss -Hltn "sport = :$ACIDKIT_PORT" 2>/dev/null) ]]; then
   echo "port $ACIDKIT_PORT is taken; set REFDB_TEST_PORT to a free port"
@@ -129,8 +111,4 @@ rm -rf "$state/data"
 expect 1 "MB free on the disk of $state" env ACIDKIT_MIN_FREE_MB=999999999 "$refdb" start
 [[ ! -e $state/data ]] || fail "a refused start left a data directory behind"
 
-if ((failures)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all db/refdb lifecycle checks passed"
+finish_checks "all db/refdb lifecycle checks passed"
