@@ -1,6 +1,8 @@
 // What the nine isolation programs share: the drawn ids, the environment,
 // the transaction threads, short connections of their own for reads and
-// updates outside the transactions, and the verdict.
+// updates outside the transactions, and the verdict. The globals and
+// getD_NEXT_O_ID come from the specification, as named there; the rest is
+// the kit's own, in namespace acidkit.
 #pragma once
 
 #include <pthread.h>
@@ -9,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 #include "NewOrder.h"
 #include "Odbc.h"
@@ -24,10 +27,10 @@ extern int32_t gC_ID;
 // T1's New-Order in tests 1 to 4 (defined once: the programs share one library).
 extern NewOrderArg gNewOrderArg1;
 
-using acidkit::kDeliveryError;
-using acidkit::kNewOrderError;
-using acidkit::kOrderStatusError;
-using acidkit::kPaymentError;
+// The district's next order number for gW_ID, gD_ID, or -1 on failure.
+int32_t getD_NEXT_O_ID();
+
+namespace acidkit {
 
 // srand(time(NULL)), then W, D and C drawn in that order.
 void drawIds();
@@ -82,7 +85,7 @@ class SideConnection {
   int open();
   SQLHSTMT stmt() const { return stmt_.get(); }
   // Checks a call's result; on failure runs the failure exit.
-  int check(SQLRETURN rc) { return acidkit::succeeded(rc) ? 0 : fail(); }
+  int check(SQLRETURN rc) { return succeeded(rc) ? 0 : fail(); }
   int commit() { return connection_.endTransaction(SQL_COMMIT) ? 0 : fail(); }
   // Frees the statement, disconnects and frees the connection; what failed
   // to be released is not released again, the failure exit releases the rest.
@@ -90,16 +93,12 @@ class SideConnection {
   int fail();
 
  private:
-  acidkit::OdbcConnection connection_;
-  acidkit::OdbcStatement stmt_;
+  OdbcConnection connection_;
+  OdbcStatement stmt_;
   char message_[256] = {};
 };
 
-// The district's next order number for gW_ID, gD_ID, or -1 on failure.
-int32_t getD_NEXT_O_ID();
-
 // --- template implementation ---
-#include <cstdio>
 
 template <class Call>
 TransactionRun traced(const char* name, const char* errorText, Call call) {
@@ -117,3 +116,5 @@ TransactionRun traced(const char* name, const char* errorText, Call call) {
   printWithTime(line);
   return run;
 }
+
+}  // namespace acidkit

@@ -4,11 +4,13 @@
 
 #include "IsolationFrame.h"
 
+using namespace acidkit;
+
 NewOrderArg gNewOrderArg2;
 int32_t gD_NEXT_O_ID1;
 int32_t gD_NEXT_O_ID2;
-TransactionRun gNewOrderRun1;
-TransactionRun gNewOrderRun2;
+TransactionRun acidkit::gNewOrderRun1;
+TransactionRun acidkit::gNewOrderRun2;
 
 namespace {
 
@@ -32,13 +34,14 @@ void* NewOrder_T2(void*) {
 int readNextOrderId(int32_t* into) {
   *into = getD_NEXT_O_ID();
   if (*into >= 0) return 0;
-  puts(acidkit::kNextOrderIdError);
+  puts(kNextOrderIdError);
   return 1;
 }
 
 }  // namespace
 
-int runTwoNewOrders(const std::array<int32_t, 5>& itemsT1, const std::array<int32_t, 5>& itemsT2) {
+int acidkit::runTwoNewOrders(const std::array<int32_t, 5>& itemsT1,
+                             const std::array<int32_t, 5>& itemsT2) {
   gItemsT1 = itemsT1;
   gItemsT2 = itemsT2;
   drawIds();

@@ -5,6 +5,8 @@
 
 #include "OutputLines.h"
 
+namespace acidkit {
+
 namespace {
 
 std::string formatted(const char* format, va_list args) {
@@ -65,7 +67,8 @@ void Verdict::noteRetries(const TransactionRun& run, const char* name) {
 
 void Verdict::printReasons() const {
   if (passed()) return;
-  for (const std::string& reason : reasons_)
-    printf("%s%s\n", acidkit::kReasonPrefix, reason.c_str());
-  for (const std::string& note : notes_) printf("%s%s\n", acidkit::kReasonPrefix, note.c_str());
+  for (const std::string& reason : reasons_) printf("%s%s\n", kReasonPrefix, reason.c_str());
+  for (const std::string& note : notes_) printf("%s%s\n", kReasonPrefix, note.c_str());
 }
+
+}  // namespace acidkit

@@ -7,6 +7,8 @@
 #include "TwoNewOrders.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 int main() {
   if (runTwoNewOrders({1013, 2013, 3013, 4013, 5013}, {1023, 2023, 3023, 4023, 5023}) != 0) {
     return 1;

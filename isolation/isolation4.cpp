@@ -7,6 +7,8 @@
 #include "TwoNewOrders.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 int main() {
   if (runTwoNewOrders({1014, 2014, 3014, 4014, -1}, {1024, 2024, 3024, 4024, 5024}) != 0) {
     return 1;

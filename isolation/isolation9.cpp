@@ -7,6 +7,8 @@
 #include "IsolationFrame.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 OrderStatusByIdArg gOrderStatusByIdArg;
 NewOrderArg gNewOrderArg;
 
