@@ -100,6 +100,13 @@ void fillNewOrderArg(NewOrderArg* arg, const char* label, const std::array<int32
   }
 }
 
+void printNewOrderResults(const NewOrderArg& t2) {
+  printf("New order results:\n");
+  printf("T2 Customer last name: %s\n", t2.C_LAST);
+  printf("T2 Order ID: %d\n", t2.O_ID);
+  printf("T2 # order lines: %d\n", t2.O_OL_CNT);
+}
+
 void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label) {
   snprintf(arg->label, sizeof arg->label, "%s", label);
   arg->W_ID = gW_ID;

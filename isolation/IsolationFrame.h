@@ -73,6 +73,9 @@ TransactionRun traced(const char* name, const char* errorText, Call call);
 // Fills a New-Order record of the tests: the drawn ids, five lines of the
 // given items from the home warehouse with quantity k on line k.
 void fillNewOrderArg(NewOrderArg* arg, const char* label, const std::array<int32_t, 5>& items);
+// "New order results:" and T2's last name, order number and line count,
+// the end of the reports of tests 8 and 9.
+void printNewOrderResults(const NewOrderArg& t2);
 // Fills an Order-Status record of the tests: the label and the drawn ids.
 void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label);
 

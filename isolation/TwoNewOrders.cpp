@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "IsolationFrame.h"
+#include "Verdict.h"
 
 using namespace acidkit;
 
@@ -58,4 +59,16 @@ int acidkit::runTwoNewOrders(const std::array<int32_t, 5>& itemsT1,
 
   if (readNextOrderId(&gD_NEXT_O_ID2) != 0) return exitPath();
   return 0;
+}
+
+void acidkit::requireT2AfterT1(Verdict* verdict) {
+  const int32_t t2 = gNewOrderArg2.O_ID;
+  verdict->require(t2 + 1 == gD_NEXT_O_ID2,
+                   "the district's next order number is %d after the test; after T2's order %d "
+                   "it must be %d",
+                   gD_NEXT_O_ID2, t2, t2 + 1);
+  verdict->overlapped(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
+  verdict->waitedFor(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
+  verdict->noteRetries(gNewOrderRun1, "T1(New-Order)");
+  verdict->noteRetries(gNewOrderRun2, "T2(New-Order)");
 }

@@ -25,4 +25,10 @@ extern TransactionRun gNewOrderRun2;
 
 int runTwoNewOrders(const std::array<int32_t, 5>& itemsT1, const std::array<int32_t, 5>& itemsT2);
 
+class Verdict;
+// What both tests require besides T2's order number: the district's next
+// order number right after T2's, and T2 having waited for T1, whose change
+// of the district row it overwrote.
+void requireT2AfterT1(Verdict* verdict);
+
 }  // namespace acidkit

@@ -283,10 +283,7 @@ int main() {
     printf("[%2d] : %d\n", d, gDeliveryArg.deliveredO_ID[d - 1]);
   }
   printf("\n");
-  puts("New order results:");
-  printf("T2 Customer last name: %s\n", gNewOrderArg.C_LAST);
-  printf("T2 Order ID: %d\n", gNewOrderArg.O_ID);
-  printf("T2 # order lines: %d\n", gNewOrderArg.O_OL_CNT);
+  printNewOrderResults(gNewOrderArg);
 
   // -1 proves nothing unless T1 really looked twice in one transaction and
   // T2's order was really committed while T1 paused.
