@@ -878,7 +878,7 @@ TEST_F(AdapterContract, NoRowErrorFailsTheStatementAlone) {
   int32_t item = -1;
   double out = 0;
   char name[25] = "", data[51] = "";
-  Statement st(s, t::kNewOrder6);
+  Statement st(s, kNewOrderStatements[5]);
   st.in(item).out(out, 5, 2).out(name, SQL_VARCHAR, 24, 25).out(data, SQL_VARCHAR, 50, 51);
   EXPECT_EQ(st.execute(), SQL_ERROR);
   EXPECT_EQ(st.diag().state, "45000") << st.error();
@@ -901,7 +901,7 @@ TEST_F(AdapterContract, SerializationFailureEndsTheWholeTransaction) {
   ASSERT_EQ(a.text(price + "71"), b.text(price + "71"));  // a's snapshot
   ASSERT_EQ(a.exec("UPDATE ITEM SET I_PRICE = I_PRICE + 1 WHERE I_ID = 72"), SQL_SUCCESS);
   ASSERT_EQ(b.exec("UPDATE ITEM SET I_PRICE = I_PRICE WHERE I_ID = 71"), SQL_SUCCESS);
-  Statement st(a, t::kIncreasePrice);
+  Statement st(a, kIncreasePrice);
   int32_t item = 71;
   st.in(item);
   EXPECT_EQ(st.execute(), SQL_ERROR);

@@ -118,18 +118,18 @@ void expectRewrites(const RewriteCase& c, Dialect dialect = Dialect::MariaDB) {
 // apply. Every other text of the programs goes through untouched: CAST(? AS
 // VARCHAR) needs no length there, and NVL2 is a function of the database.
 const RewriteCase kPostgreSQLRewrites[] = {
-    {t::kNewOrder7,
+    {kNewOrderStatements[6],
      "SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ? AND S_W_ID = ? FOR UPDATE; "
      "CALL getStockData(?,?,?,?,?,?)"},
-    {t::kNewOrder4,
+    {kNewOrderStatements[3],
      "INSERT INTO ORDERS (O_ID                   , O_D_ID                   , O_W_ID            "
      "       , O_C_ID                   , O_ENTRY_D                   , O_OL_CNT               "
      "    , O_ALL_LOCAL) VALUES (?, ?, ?, ?, TO_TIMESTAMP(?,'YYYY-MM-DD HH24:MI:SS'), ?, ?) "},
-    {t::kDelivery5,
+    {kDeliveryStatements[4],
      "UPDATE ORDER_LINE    SET OL_DELIVERY_D = LOCALTIMESTAMP(0)  WHERE OL_O_ID   = ?    AND "
      "OL_D_ID = ?    AND OL_W_ID = ?"},
-    {t::kPayment7, nullptr},
-    {t::kOrderStatus3, nullptr},
+    {kPaymentStatements[6], nullptr},
+    {kOrderStatusStatements[2], nullptr},
     {"SELECT sysdate, SYSDATE(), t.SYSDATE, 1 AS SYSDATE, 'SYSDATE' -- SYSDATE\n",
      "SELECT LOCALTIMESTAMP(0), SYSDATE(), t.SYSDATE, 1 AS SYSDATE, 'SYSDATE' -- SYSDATE\n"},
     {"SELECT to_date (?, 'f'), s.TO_DATE(x), TO_DATE, 'TO_DATE(' /* TO_DATE( */",
@@ -145,7 +145,7 @@ TEST(AdapterText, ProgramTextsBecomeWhatTheServerAccepts) {
 TEST(AdapterText, PostgreSQLDialectRewritesItsOwnRules) {
   for (const RewriteCase& c : kPostgreSQLRewrites) expectRewrites(c, Dialect::PostgreSQL);
   for (const char* text : kProgramUnchanged) {
-    if (text != t::kNewOrder4) expectRewrites({text, nullptr}, Dialect::PostgreSQL);
+    if (text != kNewOrderStatements[3]) expectRewrites({text, nullptr}, Dialect::PostgreSQL);
   }
 }
 
