@@ -14,39 +14,11 @@ export ACIDKIT_PG_PORT=${REFDB_PG_TEST_PORT:-25452}
 export ACIDKIT_PG_SHARED_BUFFERS=128MB
 unset ODBCSYSINI ODBCINI
 
-failures=0
-helpers=()
-fail() {
-  printf 'FAIL: %s\n' "$1"
-  [[ -n ${2:-} ]] && printf '%s\n' "$2" | sed 's/^/    /'
-  failures=$((failures + 1))
-}
-cleanup() {
-  "${refdb[@]}" stop >/dev/null 2>&1
-  local pid
-  for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null; done
-  rm -rf "$state"
-}
-trap cleanup EXIT
-
-# expect STATUS PATTERN COMMAND...: runs COMMAND, checks its exit status and
-# that its output matches the extended regular expression PATTERN.
-expect() {
-  local want=$1 pattern=$2 out rc
-  shift 2
-  out=$("$@" 2>&1)
-  rc=$?
-  if [[ $rc != "$want" ]]; then
-    fail "'$*' exited $rc, expected $want" "$out"
-  elif ! grep -Eq -- "$pattern" <<<"$out"; then
-    fail "'$*' printed no line matching /$pattern/" "$out"
-  fi
-}
-
-if [[ -n $(ss -Hltn "sport = :$ACIDKIT_PG_PORT" 2>/dev/null) ]]; then
-  echo "port $ACIDKIT_PG_PORT is taken; set REFDB_PG_TEST_PORT to a free port"
-  exit 1
-fi
+# shellcheck source=tests/support/checks.sh
+source "$repo/tests/support/checks.sh"
+# shellcheck source=tests/refdb/lifecycle.sh
+source "$repo/tests/refdb/lifecycle.sh"
+lifecycle_setup "$ACIDKIT_PG_PORT" "${refdb[@]}"
 
 # Stopped server: status 3, stop harmless, database commands say to start.
 expect 3 'server: +stopped' "${refdb[@]}" status
@@ -78,19 +50,9 @@ expect 0 '^acidtest$' "${refdb[@]}" sql -At -c \
 expect 0 "export ODBCSYSINI=$state/odbc" "${refdb[@]}" env
 expect 0 '^\[TESTDB\]$' env ODBCSYSINI="$state/odbc" ODBCINI="$state/odbc/odbc.ini" odbcinst -q -s
 expect 0 '^Dialect *= *postgresql$' cat "$state/odbc/odbcinst.ini"
-mkdir -p "$state/side"
-expect 0 "export ODBCINI=$state/side/odbc.ini" "${refdb[@]}" odbcini acidkit_lifecycle "$state/side"
-expect 0 "^Database *= *acidkit_lifecycle$" cat "$state/side/odbc.ini"
-expect 0 "^Port *= *$ACIDKIT_PG_PORT$" cat "$state/side/odbc.ini"
-
-# Refusals.
-expect 1 'refusing to drop' "${refdb[@]}" drop-db acidkit
-expect 1 'not allowed' "${refdb[@]}" drop-db postgres
-expect 1 'not allowed' "${refdb[@]}" odbcini 'x;y' "$state/side"
-expect 1 'does not exist' "${refdb[@]}" procedures locking --db acidkit_nosuchdb
+# ... and the refusals.
+shared_checks "$ACIDKIT_PG_PORT" postgres "${refdb[@]}"
 expect 1 'unknown procedure set' "${refdb[@]}" procedures nonlocking --db acidkit
-expect 1 'usage' "${refdb[@]}" load many
-expect 2 'usage' "${refdb[@]}"
 expect 0 'procedures locking\|snapshot' "${refdb[@]}" --help
 
 # Stop; a second stop is harmless; a restart reuses the data directory.
@@ -101,29 +63,18 @@ expect 0 'server up in' "${refdb[@]}" start
 expect 0 'stopped' "${refdb[@]}" stop
 
 # A pid file that names someone else's process: neither running nor stopped.
-sleep 300 &
-helpers+=($!)
-echo "${helpers[-1]}" >"$state/data/postmaster.pid"
+foreign_pid "$state/data/postmaster.pid"
 expect 3 'stopped' "${refdb[@]}" status
 expect 0 'not running' "${refdb[@]}" stop
 kill -0 "${helpers[-1]}" 2>/dev/null || fail "db/refdb pg stop ended a process it did not start"
 rm -f "$state/data/postmaster.pid"
 
 # A port held by another program.
-python3 -c '
-import socket, sys, time
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(); time.sleep(300)' "$ACIDKIT_PG_PORT" &
-helpers+=($!)
-for _ in $(seq 50); do [[ -n $(ss -Hltn "sport = :$ACIDKIT_PG_PORT") ]] && break; sleep 0.1; done
+hold_port "$ACIDKIT_PG_PORT"
 expect 1 "port $ACIDKIT_PG_PORT on 127.0.0.1 is in use by python3" "${refdb[@]}" start
 kill "${helpers[-1]}"
 
 # PostgreSQL not installed where the script looks.
 expect 1 'run: db/refdb pg install' env ACIDKIT_PG_BIN=/nonexistent "${refdb[@]}" start
 
-if ((failures)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all db/refdb pg lifecycle checks passed"
+finish_checks "all db/refdb pg lifecycle checks passed"
