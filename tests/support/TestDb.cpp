@@ -68,7 +68,10 @@ bool refdb(const std::string& args, std::string* output) {
 
 bool TestDatabase::use(const std::string& name) {
   name_ = "acidkit_" + name;
-  iniDir_ = std::string(ACIDKIT_BINARY_DIR) + "/tests/odbc/" + name_;
+  // Per engine: a test of the same name may run against the other server at
+  // the same time, and must not rewrite this one's files.
+  iniDir_ =
+      std::string(ACIDKIT_BINARY_DIR) + "/tests/odbc/" + (onPostgreSQL() ? "pg/" : "") + name_;
   if (!refdb("odbcini " + name_ + " " + iniDir_)) return false;
   // Read by the driver manager at every connect, here and in the programs.
   setenv("ODBCSYSINI", iniDir_.c_str(), 1);
