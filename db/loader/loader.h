@@ -36,4 +36,3 @@ double nowSeconds();
 // Streams every table into database: parallel LOAD DATA LOCAL, or one prepared
 // INSERT per row (rowByRow, the baseline that the benchmark compares against).
 int loadTables(const LoadParams* params, const char* database, bool rowByRow);
-
