@@ -1,8 +1,10 @@
 // Post-load checks: row counts and TPC-C consistency conditions 1 to 4, each
 // counted as the number of warehouses or districts that break it.
+#include "check.h"
+
 #include <cstdio>
 
-#include "loader.h"
+#include "generate.h"
 
 namespace {
 
@@ -39,7 +41,7 @@ bool fixedSize(LoadTable t) {
 
 }  // namespace
 
-int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fresh) {
+int checkDatabase(const QueryInt& queryInt, int warehouses, int64_t orderLines, bool fresh) {
   int failures = 0;
   std::printf("Row counts (%s):\n",
               fresh ? "exact" : "exact for fixed tables, minimum for the rest");
@@ -51,7 +53,7 @@ int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fre
     char sql[100];
     std::snprintf(sql, sizeof sql, "SELECT COUNT(*) FROM %s", gTables[t].name);
     int64_t rows = 0;
-    if (session.queryInt(sql, &rows) != 0) return 1;
+    if (queryInt(sql, &rows) != 0) return 1;
     // NEW_ORDER shrinks with deliveries, so only a fresh load pins its count.
     const bool ok =
         fresh || fixedSize(table) ? rows == expected : table == kNewOrder || rows >= expected;
@@ -68,7 +70,7 @@ int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fre
   std::snprintf(sql, sizeof sql, "SELECT COUNT(*) FROM WAREHOUSE WHERE W_ID < 1 OR W_ID > %d",
                 warehouses);
   int64_t outside = 0;
-  if (session.queryInt(sql, &outside) != 0) return 1;
+  if (queryInt(sql, &outside) != 0) return 1;
   if (outside != 0) {
     std::printf("  WAREHOUSE ids outside 1..%d: %lld\n", warehouses,
                 static_cast<long long>(outside));
@@ -77,7 +79,7 @@ int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fre
   std::printf("Consistency conditions:\n");
   for (const Condition& c : kConditions) {
     int64_t violations = 0;
-    if (session.queryInt(c.sql, &violations) != 0) return 1;
+    if (queryInt(c.sql, &violations) != 0) return 1;
     std::printf("  %-55s %s", c.text, violations == 0 ? "holds\n" : "VIOLATED in ");
     if (violations != 0)
       std::printf("%lld warehouses/districts\n", static_cast<long long>(violations));

@@ -1,6 +1,8 @@
 // isolation1, isolation2, isolation7 and isolation9 end to end on the
 // reference database, with their real sleeps and pauses; isolation1 and
 // isolation7 also against the non-locking procedure set, where they must fail.
+// The Isolation1 tests also run against the PostgreSQL reference server, with
+// its locking and snapshot sets (tests/CMakeLists.txt).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -87,12 +89,13 @@ class CustomerRows {
   const ProgramRun& run_;
 };
 
-// Switches a test's database to the non-locking procedure set, and back to
-// the locking one when the test ends, however it ends.
+// Switches a test's database to the non-locking procedure set (PostgreSQL's
+// snapshot set), and back to the locking one when the test ends, however it ends.
 class NonLockingProcedures {
  public:
   explicit NonLockingProcedures(const TestDatabase& db) : db_(db) {
-    ok_ = refdb("procedures nonlocking --db " + db.name());
+    ok_ = refdb(std::string("procedures ") + (onPostgreSQL() ? "snapshot" : "nonlocking") +
+                " --db " + db.name());
   }
   ~NonLockingProcedures() { refdb("procedures locking --db " + db_.name()); }
   bool ok() const { return ok_; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TestDb.h"
 #include "config.h"
 
 namespace acidkit_test {
@@ -83,7 +84,10 @@ std::string Session::text(const std::string& query) {
 }
 
 void Session::lockWait(int seconds) {
-  EXPECT_EQ(exec("SET SESSION innodb_lock_wait_timeout = " + std::to_string(seconds)), SQL_SUCCESS);
+  const std::string n = std::to_string(seconds);
+  EXPECT_EQ(exec(acidkit_test::onPostgreSQL() ? "SET lock_timeout = '" + n + "s'"
+                                              : "SET SESSION innodb_lock_wait_timeout = " + n),
+            SQL_SUCCESS);
 }
 
 Statement::Statement(Session& session, const char* text, bool prepare) {
