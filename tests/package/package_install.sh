@@ -11,7 +11,8 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=tests/support/checks.sh
 source "$repo/tests/support/checks.sh"
 build=$1 warehouses=$2
-deb=$(ls "$build"/acidkit_*.deb 2>/dev/null | tail -1)
+debs=("$build"/acidkit_*.deb)
+deb=${debs[-1]}
 database=acidkit_package
 
 if ((EUID != 0)); then
