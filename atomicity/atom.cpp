@@ -22,7 +22,7 @@ using acidkit::OdbcStatement;
 using acidkit::printUnderlined;
 using acidkit::succeeded;
 
-constexpr char kFailed[] = "======> ATOMICITY TEST FAILED!";
+constexpr const char* kFailed = acidkit::kAtomicityStepFailed;
 
 enum Read { kCustomer, kDistrict, kWarehouse };
 
@@ -79,7 +79,7 @@ int failTest(Reads& r, const char* why) {
     if (r.stmt[i].get() != SQL_NULL_HSTMT) PrintDiagnosticRecord(SQL_HANDLE_STMT, r.stmt[i].get());
   }
   for (int i : {kWarehouse, kDistrict, kCustomer}) r.stmt[i].release();
-  printf("%s%s\n", kReasonPrefix, why);
+  printf("%s%s\n", acidkit::kReasonPrefix, why);
   puts(kFailed);
   return 1;
 }
@@ -210,12 +210,12 @@ int doTest(int mode) {
     printf(
         "%sthe committed Payment of %.2f changed none of the compared values of the customer, "
         "district and warehouse rows\n",
-        kReasonPrefix, payment.H_AMOUNT);
+        acidkit::kReasonPrefix, payment.H_AMOUNT);
   } else if (!passed) {
-    printf("%sthe rolled-back Payment left changes behind: %s\n", kReasonPrefix,
+    printf("%sthe rolled-back Payment left changes behind: %s\n", acidkit::kReasonPrefix,
            differences.c_str());
   }
-  puts(passed ? "Test passed" : "TEST FAILED");
+  puts(passed ? acidkit::kAtomicityTestPassed : acidkit::kAtomicityTestFailed);
   if (!freeReads(reads)) return failTest(reads, "freeing a statement failed");
   return passed ? 0 : 1;
 }
@@ -228,7 +228,7 @@ int main() {
   if (program.open() != 0) return 1;
   int commitTest = doTest(0);
   int rollbackTest = doTest(1);  // runs whatever the commit test gave
-  puts(commitTest != 0 || rollbackTest != 0 ? "AT LEAST ONE ATOMICITY TEST FAILED!"
-                                            : "All atomicity tests passed");
+  puts(commitTest != 0 || rollbackTest != 0 ? acidkit::kAtomicityTestsFailed
+                                            : acidkit::kAllAtomicityTestsPassed);
   return program.close();
 }

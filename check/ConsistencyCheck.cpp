@@ -3,6 +3,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -74,7 +75,10 @@ class Query {
                                     nullptr, nullptr))) {
         return fail();
       }
+      // Some databases fold unquoted names to lower case; the kit's are upper.
       names_[c - 1] = reinterpret_cast<char*>(name);
+      for (char& ch : names_[c - 1])
+        ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
     }
     return true;
   }

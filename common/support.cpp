@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+namespace acidkit {
+
 void printWithTimeAt(FILE* out, const timeval& when, const char* message) {
   time_t seconds = when.tv_sec;
   tm local{};
@@ -13,11 +15,15 @@ void printWithTimeAt(FILE* out, const timeval& when, const char* message) {
           message);
 }
 
+}  // namespace acidkit
+
 void printWithTime(const char* message) {
   timeval now{};
   gettimeofday(&now, nullptr);
-  printWithTimeAt(stdout, now, message);
+  acidkit::printWithTimeAt(stdout, now, message);
 }
+
+namespace acidkit {
 
 void pauseWithMessage(const char* format, const char* label, int seconds) {
   char text[128];  // longest pause text with a 3-character label fits
@@ -48,3 +54,5 @@ void noteRetry() {
   ++trace.retries;
   trace.lastRetryAt = monotonicSeconds();
 }
+
+}  // namespace acidkit

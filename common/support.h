@@ -1,4 +1,6 @@
 // Timestamped log lines shared by the transactions and the test programs.
+// printWithTime and this source's name come from the specification; the
+// rest is the kit's own.
 #pragma once
 
 #include <sys/time.h>
@@ -8,6 +10,8 @@
 // Writes "[YYYY-MM-DD HH:MM:SS.uuuuuu] message\n" with the local time, in one
 // formatted write so that lines of concurrent threads never mix. No flush.
 void printWithTime(const char* message);
+
+namespace acidkit {
 
 // The same line for a given time and stream (what printWithTime does with
 // the current time and stdout).
@@ -38,3 +42,5 @@ struct CallTrace {
 CallTrace& callTrace();
 // Records in this thread's trace that a transaction was rolled back to run again.
 void noteRetry();
+
+}  // namespace acidkit

@@ -8,6 +8,8 @@
 
 #include "ConsistStatements.h"
 
+namespace acidkit {
+
 inline constexpr std::size_t kSampleSize = 11;
 
 // min, then max × 0.1, 0.2, ... 0.9 in double precision, each truncated toward
@@ -31,3 +33,5 @@ inline void formatSampleInsert(const std::array<int, kSampleSize>& s,
   snprintf(text, sizeof text, kInsertTempWFormat, s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7],
            s[8], s[9], s[10]);
 }
+
+}  // namespace acidkit

@@ -7,16 +7,16 @@
 
 #include "ConsistStatements.h"
 #include "Odbc.h"
+#include "OutputLines.h"
 #include "PrintDiagnosticRecord.h"
 #include "ProgramFrame.h"
 #include "WarehouseSample.h"
 
 namespace {
 
-using acidkit::printUnderlined;
-using acidkit::succeeded;
+using namespace acidkit;
 
-constexpr char kFailed[] = "CONSISTENCY TEST FAILED!";
+constexpr const char* kFailed = kConsistencyStepFailed;
 
 // The one statement of initTest or of a condition, with their exit path.
 class Statement {
@@ -41,7 +41,7 @@ class Statement {
   }
 
  private:
-  acidkit::OdbcStatement stmt_;
+  OdbcStatement stmt_;
 };
 
 // Time line, TEMP_W filled with the warehouse sample, and its listing.
@@ -99,7 +99,7 @@ int checkCondition(int condition, std::initializer_list<const char*> queries,
     if (!s.execute(query)) return s.fail();
     if (textAfterRun) puts(query);
     if (SQLFetch(s.handle()) != SQL_NO_DATA) {
-      printf("\nFailed consistency condition %d\n", condition);
+      printf("\n%s\n", consistencyConditionFailedLine(condition).c_str());
       broken = true;
     }
     if (!succeeded(SQLCloseCursor(s.handle()))) return s.fail();
@@ -125,18 +125,18 @@ int doTest4() {
 }  // namespace
 
 int main() {
-  acidkit::ProgramConnection program(kFailed);
+  ProgramConnection program(kFailed);
   if (program.open() != 0) return 1;
   if (initTest() != 0) return program.fail();
   int (*const conditions[])() = {doTest1, doTest2, doTest3, doTest4};
   bool allPassed = true;
   for (int n = 1; n <= 4; ++n) {
     if (conditions[n - 1]() == 0) {
-      printf("\nConsistency Test #%d Passed\n", n);
+      printf("\n%s\n", consistencyTestPassedLine(n).c_str());
     } else {
       allPassed = false;
     }
   }
-  puts(allPassed ? "All consistency tests passed" : "AT LEAST ONE CONSISTENCY TEST FAILED");
+  puts(allPassed ? kAllConsistencyTestsPassed : kConsistencyTestsFailed);
   return program.close();
 }

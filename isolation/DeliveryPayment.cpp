@@ -10,6 +10,8 @@
 #include "SideStatements.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 DeliveryArg gDeliveryArg;
 PaymentArg gPaymentArg;
 double gC_BALANCE1;
@@ -84,7 +86,7 @@ double getC_BALANCE() {
   return balance;
 }
 
-int runDeliveryPayment(int rollback) {
+int acidkit::runDeliveryPayment(int rollback) {
   gRollback = rollback;
   srand(time(nullptr));
   // The customer is read from the database, so the environment comes first
@@ -95,7 +97,7 @@ int runDeliveryPayment(int rollback) {
   gC_ID = getC_ID();
   // 0 is no customer either: a procedure that reported success without one.
   if (gC_ID < 1) {
-    puts("Error C_ID");
+    puts(kCustomerIdError);
     return exitPath();
   }
   printIds();
@@ -111,9 +113,9 @@ int runDeliveryPayment(int rollback) {
   return 0;
 }
 
-int finishBalanceTest(int testNumber, double expected, const char* sum) {
+int acidkit::finishBalanceTest(int testNumber, double expected, const char* sum) {
   bool balanceRight = sameCents(expected, gC_BALANCE2);
-  if (!balanceRight) puts("Customer balance incorrect");
+  if (!balanceRight) puts(kBalanceIncorrect);
   // A balance that adds up proves nothing when a transaction failed, a read
   // gave 0.0 for a failure, or T1 never touched the customer.
   Verdict verdict;

@@ -2,6 +2,8 @@
 // customer. T1 delivers the customer's oldest undelivered order and holds its
 // locks 30 s before it commits (test 5) or rolls back (test 6); T2 pays 15.00
 // 10 s after T1 started and must wait for T1.
+// The globals, getC_ID and getC_BALANCE come from the specification, as
+// named there; the rest is the kit's own.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,8 @@ double getC_BALANCE();
 // runs T1 (Delivery with the given rollback argument) and T2, joins both and
 // reads the balance again. 0 when the report can follow; otherwise the
 // failure has been printed and the environment released: exit with 1.
+namespace acidkit {
+
 int runDeliveryPayment(int rollback);
 
 // The verdict: the final balance must be `expected` to the cent (`sum` says
@@ -34,3 +38,5 @@ int runDeliveryPayment(int rollback);
 // balance incorrect" when the balances differ, then the reasons and the
 // verdict line; gives the exit status.
 int finishBalanceTest(int testNumber, double expected, const char* sum);
+
+}  // namespace acidkit

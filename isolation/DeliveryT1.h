@@ -7,9 +7,13 @@
 #include "Delivery.h"
 #include "IsolationFrame.h"
 
+namespace acidkit {
+
 inline void fillDeliveryArg(DeliveryArg* arg) {
   snprintf(arg->label, sizeof arg->label, "T1");
   arg->W_ID = gW_ID;
   arg->O_CARRIER_ID = 5;
   arg->selectedD_ID = gD_ID;
 }
+
+}  // namespace acidkit

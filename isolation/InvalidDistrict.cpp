@@ -3,6 +3,8 @@
 #include "IsolationFrame.h"
 #include "SideStatements.h"
 
+using namespace acidkit;
+
 namespace {
 
 int bindInt(SideConnection& c, SQLUSMALLINT n, int32_t* value) {
@@ -51,11 +53,11 @@ int resotreDistrictID() {
   return moveRows(kRestoreDistrict, &gD_ID, &gW_ID);
 }
 
-int32_t countInvalidDistrictRows() {
+int32_t acidkit::countInvalidDistrictRows() {
   return count("SELECT COUNT(*) FROM NEW_ORDER WHERE NO_W_ID = ? AND NO_D_ID = 255", {&gW_ID});
 }
 
-int32_t countMisfits(int32_t d) {
+int32_t acidkit::countMisfits(int32_t d) {
   return count(
       "SELECT COUNT(*) FROM NEW_ORDER N WHERE N.NO_W_ID = ? AND N.NO_D_ID = 255"
       " AND (EXISTS (SELECT 1 FROM NEW_ORDER X WHERE X.NO_W_ID = N.NO_W_ID AND X.NO_D_ID = ?"

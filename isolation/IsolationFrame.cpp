@@ -16,10 +16,12 @@ int32_t gD_ID;
 int32_t gC_ID;
 NewOrderArg gNewOrderArg1;
 
+namespace acidkit {
+
 namespace {
 // Threads started and not yet joined: while any runs, gEnv stays allocated.
 std::atomic<int> gRunningThreads{0};
-acidkit::OdbcEnvironment gEnvironment(&gEnv);
+OdbcEnvironment gEnvironment(&gEnv);
 }  // namespace
 
 void drawIds() {
@@ -37,8 +39,7 @@ void printIds() {
 
 int setUpEnvironment() {
   return gEnvironment.allocate(SQL_NULL_HANDLE) &&
-                 acidkit::succeeded(
-                     SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0))
+                 succeeded(SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0))
              ? 0
              : 1;
 }
@@ -61,10 +62,7 @@ int exitPath() {
 
 int finish(int testNumber, const Verdict& verdict) {
   verdict.printReasons();
-  char line[40];
-  snprintf(line, sizeof line, "\nIsolation test %d %s", testNumber,
-           verdict.passed() ? "passed" : "failed");
-  puts(line);
+  printf("\n%s\n", isolationVerdictLine(testNumber, verdict.passed()).c_str());
   return releaseEnvironment() ? 0 : 1;
 }
 
@@ -102,6 +100,13 @@ void fillNewOrderArg(NewOrderArg* arg, const char* label, const std::array<int32
   }
 }
 
+void printNewOrderResults(const NewOrderArg& t2) {
+  printf("New order results:\n");
+  printf("T2 Customer last name: %s\n", t2.C_LAST);
+  printf("T2 Order ID: %d\n", t2.O_ID);
+  printf("T2 # order lines: %d\n", t2.O_OL_CNT);
+}
+
 void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label) {
   snprintf(arg->label, sizeof arg->label, "%s", label);
   arg->W_ID = gW_ID;
@@ -120,11 +125,11 @@ int SideConnection::open() {
 
 int SideConnection::fail() {
   if (stmt() != SQL_NULL_HSTMT) {
-    acidkit::readFirstDiagnostic(SQL_HANDLE_STMT, stmt(), message_, sizeof message_);
+    readFirstDiagnostic(SQL_HANDLE_STMT, stmt(), message_, sizeof message_);
     puts(message_);
   }
   if (connection_.get() != SQL_NULL_HDBC) {
-    acidkit::readFirstDiagnostic(SQL_HANDLE_DBC, connection_.get(), message_, sizeof message_);
+    readFirstDiagnostic(SQL_HANDLE_DBC, connection_.get(), message_, sizeof message_);
     printf("\n%s\n", message_);
   }
   stmt_.release();
@@ -137,7 +142,10 @@ int SideConnection::close() {
   return 0;
 }
 
+}  // namespace acidkit
+
 int32_t getD_NEXT_O_ID() {
+  using acidkit::SideConnection;
   int32_t next = -1;
   SideConnection c;
   if (c.open() != 0) return -1;

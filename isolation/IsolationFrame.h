@@ -1,6 +1,8 @@
 // What the nine isolation programs share: the drawn ids, the environment,
 // the transaction threads, short connections of their own for reads and
-// updates outside the transactions, and the verdict.
+// updates outside the transactions, and the verdict. The globals and
+// getD_NEXT_O_ID come from the specification, as named there; the rest is
+// the kit's own, in namespace acidkit.
 #pragma once
 
 #include <pthread.h>
@@ -9,10 +11,12 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 #include "NewOrder.h"
 #include "Odbc.h"
 #include "OrderStatus.h"
+#include "OutputLines.h"
 #include "config.h"
 #include "support.h"
 
@@ -23,10 +27,10 @@ extern int32_t gC_ID;
 // T1's New-Order in tests 1 to 4 (defined once: the programs share one library).
 extern NewOrderArg gNewOrderArg1;
 
-inline constexpr char kNewOrderError[] = "Error New Order Transaction!";
-inline constexpr char kPaymentError[] = "Error Payment Transaction!";
-inline constexpr char kDeliveryError[] = "Error Delivery Transaction!";
-inline constexpr char kOrderStatusError[] = "Error Order Status Transaction!";
+// The district's next order number for gW_ID, gD_ID, or -1 on failure.
+int32_t getD_NEXT_O_ID();
+
+namespace acidkit {
 
 // srand(time(NULL)), then W, D and C drawn in that order.
 void drawIds();
@@ -69,6 +73,9 @@ TransactionRun traced(const char* name, const char* errorText, Call call);
 // Fills a New-Order record of the tests: the drawn ids, five lines of the
 // given items from the home warehouse with quantity k on line k.
 void fillNewOrderArg(NewOrderArg* arg, const char* label, const std::array<int32_t, 5>& items);
+// "New order results:" and T2's last name, order number and line count,
+// the end of the reports of tests 8 and 9.
+void printNewOrderResults(const NewOrderArg& t2);
 // Fills an Order-Status record of the tests: the label and the drawn ids.
 void fillOrderStatusArg(OrderStatusByIdArg* arg, const char* label);
 
@@ -81,7 +88,7 @@ class SideConnection {
   int open();
   SQLHSTMT stmt() const { return stmt_.get(); }
   // Checks a call's result; on failure runs the failure exit.
-  int check(SQLRETURN rc) { return acidkit::succeeded(rc) ? 0 : fail(); }
+  int check(SQLRETURN rc) { return succeeded(rc) ? 0 : fail(); }
   int commit() { return connection_.endTransaction(SQL_COMMIT) ? 0 : fail(); }
   // Frees the statement, disconnects and frees the connection; what failed
   // to be released is not released again, the failure exit releases the rest.
@@ -89,16 +96,12 @@ class SideConnection {
   int fail();
 
  private:
-  acidkit::OdbcConnection connection_;
-  acidkit::OdbcStatement stmt_;
+  OdbcConnection connection_;
+  OdbcStatement stmt_;
   char message_[256] = {};
 };
 
-// The district's next order number for gW_ID, gD_ID, or -1 on failure.
-int32_t getD_NEXT_O_ID();
-
 // --- template implementation ---
-#include <cstdio>
 
 template <class Call>
 TransactionRun traced(const char* name, const char* errorText, Call call) {
@@ -116,3 +119,5 @@ TransactionRun traced(const char* name, const char* errorText, Call call) {
   printWithTime(line);
   return run;
 }
+
+}  // namespace acidkit

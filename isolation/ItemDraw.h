@@ -7,6 +7,8 @@
 
 #include "config.h"
 
+namespace acidkit {
+
 struct ItemPair {
   int32_t x;
   int32_t y;
@@ -17,3 +19,5 @@ constexpr ItemPair itemsFromDraws(int drawX, int drawY) {
   int32_t x = drawX % kItems + 1;
   return {x, (drawY % 1000 + x) % kItems + 1};
 }
+
+}  // namespace acidkit

@@ -3,12 +3,15 @@
 #include <cstdio>
 
 #include "IsolationFrame.h"
+#include "Verdict.h"
+
+using namespace acidkit;
 
 NewOrderArg gNewOrderArg2;
 int32_t gD_NEXT_O_ID1;
 int32_t gD_NEXT_O_ID2;
-TransactionRun gNewOrderRun1;
-TransactionRun gNewOrderRun2;
+TransactionRun acidkit::gNewOrderRun1;
+TransactionRun acidkit::gNewOrderRun2;
 
 namespace {
 
@@ -32,13 +35,14 @@ void* NewOrder_T2(void*) {
 int readNextOrderId(int32_t* into) {
   *into = getD_NEXT_O_ID();
   if (*into >= 0) return 0;
-  puts("Error D_NEXT_O_ID");
+  puts(kNextOrderIdError);
   return 1;
 }
 
 }  // namespace
 
-int runTwoNewOrders(const std::array<int32_t, 5>& itemsT1, const std::array<int32_t, 5>& itemsT2) {
+int acidkit::runTwoNewOrders(const std::array<int32_t, 5>& itemsT1,
+                             const std::array<int32_t, 5>& itemsT2) {
   gItemsT1 = itemsT1;
   gItemsT2 = itemsT2;
   drawIds();
@@ -55,4 +59,16 @@ int runTwoNewOrders(const std::array<int32_t, 5>& itemsT1, const std::array<int3
 
   if (readNextOrderId(&gD_NEXT_O_ID2) != 0) return exitPath();
   return 0;
+}
+
+void acidkit::requireT2AfterT1(Verdict* verdict) {
+  const int32_t t2 = gNewOrderArg2.O_ID;
+  verdict->require(t2 + 1 == gD_NEXT_O_ID2,
+                   "the district's next order number is %d after the test; after T2's order %d "
+                   "it must be %d",
+                   gD_NEXT_O_ID2, t2, t2 + 1);
+  verdict->overlapped(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
+  verdict->waitedFor(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
+  verdict->noteRetries(gNewOrderRun1, "T1(New-Order)");
+  verdict->noteRetries(gNewOrderRun2, "T2(New-Order)");
 }

@@ -5,11 +5,13 @@
 #include "IsolationFrame.h"
 #include "support.h"
 
+using namespace acidkit;
+
 OrderStatusByIdArg gOrderStatusByIdArg0;
 OrderStatusByIdArg gOrderStatusByIdArg2;
 OrderStatusByIdArg gOrderStatusByIdArg3;
-TransactionRun gNewOrderRun;
-TransactionRun gOrderStatusRun;
+TransactionRun acidkit::gNewOrderRun;
+TransactionRun acidkit::gOrderStatusRun;
 
 namespace {
 
@@ -37,7 +39,7 @@ int runOnMainThread(OrderStatusByIdArg* arg, const char* label) {
   snprintf(line, sizeof line, "%s(Order-Status) start", label);
   printWithTime(line);
   if (OrderStatus(arg, 0) != 0) {
-    puts("Error Order Status Transaction0!");
+    puts(kMainOrderStatusError);
     return 1;
   }
   snprintf(line, sizeof line, "%s(Order-Status) end", label);
@@ -47,7 +49,7 @@ int runOnMainThread(OrderStatusByIdArg* arg, const char* label) {
 
 }  // namespace
 
-int runOrderStatusAroundNewOrder(bool withT0, const std::array<int32_t, 5>& itemsT1) {
+int acidkit::runOrderStatusAroundNewOrder(bool withT0, const std::array<int32_t, 5>& itemsT1) {
   gItemsT1 = itemsT1;
   drawIds();
   printIds();
@@ -65,7 +67,7 @@ int runOrderStatusAroundNewOrder(bool withT0, const std::array<int32_t, 5>& item
   return 0;
 }
 
-void printOrderStatusReport(bool withT0) {
+void acidkit::printOrderStatusReport(bool withT0) {
   const OrderStatusByIdArg& t0 = gOrderStatusByIdArg0;
   const OrderStatusByIdArg& t2 = gOrderStatusByIdArg2;
   const OrderStatusByIdArg& t3 = gOrderStatusByIdArg3;

@@ -5,6 +5,8 @@
 
 #include "OutputLines.h"
 
+namespace acidkit {
+
 namespace {
 
 std::string formatted(const char* format, va_list args) {
@@ -68,3 +70,5 @@ void Verdict::printReasons() const {
   for (const std::string& reason : reasons_) printf("%s%s\n", kReasonPrefix, reason.c_str());
   for (const std::string& note : notes_) printf("%s%s\n", kReasonPrefix, note.c_str());
 }
+
+}  // namespace acidkit

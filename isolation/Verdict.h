@@ -9,6 +9,8 @@
 
 #include "IsolationFrame.h"
 
+namespace acidkit {
+
 // A later transaction that waited for T1 returns after T1's pause ended:
 // T1 sends its commit or rollback only after the pause, and the later one
 // cannot pass T1's locks before that reaches the database. Both times come
@@ -50,3 +52,5 @@ class Verdict {
   std::vector<std::string> reasons_;
   std::vector<std::string> notes_;
 };
+
+}  // namespace acidkit

@@ -7,6 +7,8 @@
 #include "TwoOrderStatus.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 int main() {
   if (runOrderStatusAroundNewOrder(false, {1001, 2001, 3001, 4001, 5001}) != 0) return 1;
   printOrderStatusReport(false);

@@ -7,6 +7,8 @@
 #include "TwoOrderStatus.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 namespace {
 
 // What an Order-Status after T0 returned, against what T0 found.

@@ -7,6 +7,8 @@
 #include "TwoNewOrders.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 int main() {
   if (runTwoNewOrders({1014, 2014, 3014, 4014, -1}, {1024, 2024, 3024, 4024, 5024}) != 0) {
     return 1;
@@ -26,14 +28,6 @@ int main() {
                   "T2 took order number %d, not %d, the number T1 took and gave back when it "
                   "rolled back",
                   t2, gD_NEXT_O_ID1);
-  verdict.require(t2 + 1 == gD_NEXT_O_ID2,
-                  "the district's next order number is %d after the test; after T2's order %d it "
-                  "must be %d",
-                  gD_NEXT_O_ID2, t2, t2 + 1);
-  // T2 wrote the district row that T1 had changed: it must have waited.
-  verdict.overlapped(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
-  verdict.waitedFor(gNewOrderRun2, "T2", gNewOrderRun1, "T1");
-  verdict.noteRetries(gNewOrderRun1, "T1(New-Order)");
-  verdict.noteRetries(gNewOrderRun2, "T2(New-Order)");
+  requireT2AfterT1(&verdict);
   return finish(4, verdict);
 }

@@ -5,6 +5,8 @@
 
 #include "DeliveryPayment.h"
 
+using namespace acidkit;
+
 int main() {
   if (runDeliveryPayment(0) != 0) return 1;
   printf("\n");

@@ -10,6 +10,8 @@
 #include "SideStatements.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 int32_t gItemX;
 int32_t gItemY;
 NewOrderArg gNewOrderArg;
@@ -69,7 +71,7 @@ int queryPrices(const char* label, double* priceX, double* priceY) {
   snprintf(line, sizeof line, "%s(Query I_PRICE from items x and y) start", label);
   printWithTime(line);
   if (getI_PRICE(priceX, priceY) != 0) {
-    puts("Error I_PRICE");
+    puts(kPriceError);
     return 1;
   }
   snprintf(line, sizeof line, "%s(Query I_PRICE from items x and y) end", label);
@@ -104,7 +106,7 @@ void* IncreasePrice_T3(void*) {
   SideConnection c;
   if (c.open() != 0 || executeForBothItems(c, kIncreasePrice, nullptr, nullptr) != 0 ||
       c.commit() != 0 || c.close() != 0) {
-    puts("T3 ERROR");
+    puts(kIncreasePriceError);
     return nullptr;
   }
   gIncreasePriceRun.result = 0;
@@ -149,7 +151,7 @@ int main() {
 
   bool pricesMatch =
       ordered[0].I_PRICE == oldX && ordered[1].I_PRICE == oldY && ordered[2].I_PRICE == oldX;
-  if (!pricesMatch) puts("Price does not match original price");
+  if (!pricesMatch) puts(kPriceMismatch);
 
   // T2 must have rolled back at its empty fourth line as planned, and T3 must
   // have raised the prices while T2 paused: without either, nothing was tested.

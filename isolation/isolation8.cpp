@@ -15,6 +15,8 @@
 #include "NewOrder.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 DeliveryArg gDeliveryArg;
 NewOrderArg gNewOrderArg;
 
@@ -113,7 +115,7 @@ void* restoreAfterSignal(void*) {
   }
   pthread_mutex_lock(&gEndLock);
   if (failed != 0) {
-    puts("Error restore all rows(NEW-ORDER)");
+    puts(kRestoreRowsError);
     printRepairHint();
   } else {
     puts("NEW_ORDER rows restored");
@@ -196,15 +198,15 @@ int exitGuarded() {
 int checkInvalidDistrictEmpty() {
   int32_t parked = countInvalidDistrictRows();
   if (parked < 0) {
-    printf("Error reading district 255 of warehouse %d\n", gW_ID);
+    printf("%s%d\n", kDistrict255ReadErrorPrefix, gW_ID);
     return 1;
   }
   if (parked > 0) {
     printf(
-        "District 255 of warehouse %d holds %d NEW_ORDER rows left by an earlier isolation8 "
+        "%s%d holds %d NEW_ORDER rows left by an earlier isolation8 "
         "run. Nothing was changed.\nMove them back to their district with: repair-new-order %d "
         "<its D_ID> (repair-new-order %d lists the districts they fit)\n",
-        gW_ID, parked, gW_ID, gW_ID);
+        kDistrict255HoldsRowsPrefix, gW_ID, parked, gW_ID, gW_ID);
     return 1;
   }
   return 0;
@@ -232,7 +234,7 @@ int unparkRows() {
   gRowsParked = failed == 0 ? Parked::no : rowsParkedAfterFailure();
   pthread_mutex_unlock(&gParkLock);
   if (failed != 0) {
-    puts("Error restore all rows(NEW-ORDER)");
+    puts(kRestoreRowsError);
     if (gRowsParked == Parked::yes) printRepairHint();
     if (gRowsParked == Parked::unknown) printUnknownHint();
   }
@@ -254,7 +256,7 @@ int main() {
   if (setUpEnvironment() != 0) return exitPath();
   if (guardParkedRows() != 0 || checkInvalidDistrictEmpty() != 0) return exitGuarded();
   if (parkRows() != 0) {
-    puts("Error remove all rows(NEW-ORDER)");
+    puts(kParkRowsError);
     if (gRowsParked == Parked::yes) unparkRows();
     if (gRowsParked == Parked::unknown) printUnknownHint();
     return exitGuarded();
@@ -281,10 +283,7 @@ int main() {
     printf("[%2d] : %d\n", d, gDeliveryArg.deliveredO_ID[d - 1]);
   }
   printf("\n");
-  puts("New order results:");
-  printf("T2 Customer last name: %s\n", gNewOrderArg.C_LAST);
-  printf("T2 Order ID: %d\n", gNewOrderArg.O_ID);
-  printf("T2 # order lines: %d\n", gNewOrderArg.O_OL_CNT);
+  printNewOrderResults(gNewOrderArg);
 
   // -1 proves nothing unless T1 really looked twice in one transaction and
   // T2's order was really committed while T1 paused.

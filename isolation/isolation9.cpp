@@ -7,6 +7,8 @@
 #include "IsolationFrame.h"
 #include "Verdict.h"
 
+using namespace acidkit;
+
 OrderStatusByIdArg gOrderStatusByIdArg;
 NewOrderArg gNewOrderArg;
 
@@ -48,10 +50,7 @@ int main() {
   printf("Order status results\n");
   printf("T1 Order ID: %d -> %d\n", t1Result.oIdBeforePause, t1Result.O_ID);
   printf("\n");
-  printf("New order results:\n");
-  printf("T2 Customer last name: %s\n", gNewOrderArg.C_LAST);
-  printf("T2 Order ID: %d\n", gNewOrderArg.O_ID);
-  printf("T2 # order lines: %d\n", gNewOrderArg.O_OL_CNT);
+  printNewOrderResults(gNewOrderArg);
 
   // A T1 that failed before its first read leaves 0 -> 0: equal, yet nothing
   // was tested. Only two transactions that both succeeded decide, and only

@@ -12,6 +12,8 @@
 #include "InvalidDistrict.h"
 #include "IsolationFrame.h"
 
+using namespace acidkit;
+
 namespace {
 
 bool parseId(const char* text, int32_t low, int32_t high, int32_t* into) {
@@ -62,7 +64,7 @@ int repair() {
     return 1;
   }
   if (resotreDistrictID() != 0) {
-    puts("Error restore all rows(NEW-ORDER)");
+    puts(kRestoreRowsError);
     return 1;
   }
   printf("Moved %d NEW_ORDER rows of warehouse %d from district 255 back to district %d.\n", parked,

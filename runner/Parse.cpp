@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <iterator>
 
 #include "OutputLines.h"
 
@@ -21,48 +22,35 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 namespace {
 
 struct VerdictTexts {
-  std::string passed;                 // the program's final passed line
-  std::string failed;                 // its final failed line
-  std::vector<std::string> failures;  // partial failures, failing on their own
-  std::vector<std::string> partial;   // partial successes, shown but not deciding
+  std::string passed;                        // the program's final passed line
+  std::string failed;                        // its final failed line
+  std::vector<std::string> failures;         // partial failures, failing on their own
+  std::vector<std::string> failurePrefixes;  // failure lines that go on with a number
+  std::vector<std::string> partial;          // partial successes, shown but not deciding
 };
 
 VerdictTexts textsOf(std::string_view program) {
   VerdictTexts t;
   if (program == "atom") {
-    t.passed = "All atomicity tests passed";
-    t.failed = "AT LEAST ONE ATOMICITY TEST FAILED!";
-    t.failures = {"TEST FAILED", "======> ATOMICITY TEST FAILED!"};
-    t.partial = {"Test passed"};
+    t.passed = kAllAtomicityTestsPassed;
+    t.failed = kAtomicityTestsFailed;
+    t.failures = {kAtomicityTestFailed, kAtomicityStepFailed};
+    t.partial = {kAtomicityTestPassed};
   } else if (program == "consist") {
-    t.passed = "All consistency tests passed";
-    t.failed = "AT LEAST ONE CONSISTENCY TEST FAILED";
-    t.failures = {"CONSISTENCY TEST FAILED!"};
-    for (int k = 1; k <= 4; ++k) {
-      t.failures.push_back("Failed consistency condition " + std::to_string(k));
-      t.partial.push_back("Consistency Test #" + std::to_string(k) + " Passed");
+    t.passed = kAllConsistencyTestsPassed;
+    t.failed = kConsistencyTestsFailed;
+    t.failures = {kConsistencyStepFailed};
+    for (int k = 1; k <= kConsistencyConditions; ++k) {
+      t.failures.push_back(consistencyConditionFailedLine(k));
+      t.partial.push_back(consistencyTestPassedLine(k));
     }
   } else if (program.starts_with("isolation") && program.size() == 10 && program[9] >= '1' &&
              program[9] <= '9') {
-    std::string test = "Isolation test " + std::string(1, program[9]);
-    t.passed = test + " passed";
-    t.failed = test + " failed";
-    // A transaction's error line fails the test even beside a passed line:
-    // some verdicts are computed from the zeroed record of a transaction
-    // that never ran (isolation9 then compares 0 with 0).
-    t.failures = {"Customer balance incorrect",
-                  "Price does not match original price",
-                  "Error New Order Transaction!",
-                  "Error Payment Transaction!",
-                  "Error Delivery Transaction!",
-                  "Error Order Status Transaction!",
-                  "Error Order Status Transaction0!",
-                  "T3 ERROR",
-                  "Error D_NEXT_O_ID",
-                  "Error C_ID",
-                  "Error I_PRICE",
-                  "Error remove all rows(NEW-ORDER)",
-                  "Error restore all rows(NEW-ORDER)"};
+    t.passed = isolationVerdictLine(program[9] - '0', true);
+    t.failed = isolationVerdictLine(program[9] - '0', false);
+    t.failures.assign(std::begin(kIsolationFailureLines), std::end(kIsolationFailureLines));
+    t.failurePrefixes.assign(std::begin(kIsolationFailurePrefixes),
+                             std::end(kIsolationFailurePrefixes));
   }
   return t;
 }
@@ -70,6 +58,13 @@ VerdictTexts textsOf(std::string_view program) {
 bool contains(const std::vector<std::string>& texts, std::string_view line) {
   for (const std::string& t : texts) {
     if (t == line) return true;
+  }
+  return false;
+}
+
+bool startsWithAny(const std::vector<std::string>& prefixes, std::string_view line) {
+  for (const std::string& p : prefixes) {
+    if (line.starts_with(p)) return true;
   }
   return false;
 }
@@ -89,7 +84,7 @@ VerdictResult findVerdict(std::string_view program, std::string_view output) {
       passedLine = true;
     } else if (line == texts.failed) {
       failedLine = true;
-    } else if (contains(texts.failures, line)) {
+    } else if (contains(texts.failures, line) || startsWithAny(texts.failurePrefixes, line)) {
       if (firstFailure.empty()) firstFailure = line;
       r.failures.emplace_back(line);
     } else if (!contains(texts.partial, line)) {

@@ -103,6 +103,100 @@ struct ExecArgs {
 
 }  // namespace
 
+namespace {
+
+// A terminal of its own, raw so that every byte passes unchanged: the C
+// library then writes each line as it is printed, and a stopped program's
+// log shows how far it got. Both ends are closed on exec.
+bool openTerminal(Fd* readEnd, Fd* writeEnd, std::string* error) {
+  int master = -1, slave = -1;
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
+    *error = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
+    return false;
+  }
+  readEnd->reset(master);
+  writeEnd->reset(slave);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  return true;
+}
+
+// Past the limit (or on request) SIGTERM to the program's group, SIGKILL
+// after the grace time.
+class Stopper {
+ public:
+  Stopper(const ProcessSpec& spec, pid_t pid) : spec_(spec), pid_(pid) {}
+  void check(double elapsed, ProcessResult* r) {
+    bool overLimit = spec_.limitSeconds > 0 && elapsed > spec_.limitSeconds;
+    if (termAt_ < 0 && (overLimit || gStopRequested)) {
+      r->timedOut = overLimit;
+      r->interrupted = !overLimit;
+      kill(-pid_, SIGTERM);
+      termAt_ = elapsed;
+    } else if (termAt_ >= 0 && elapsed - termAt_ > spec_.graceSeconds) {
+      kill(-pid_, SIGKILL);
+    }
+  }
+
+ private:
+  const ProcessSpec& spec_;
+  pid_t pid_;
+  double termAt_ = -1;  // when SIGTERM went out
+};
+
+// Copies the program's output into the result and the log until it has
+// exited and its terminal is closed, minding its limit and the ticks.
+void follow(const ProcessSpec& spec, pid_t pid, double started, const Fd& readEnd, const Fd& log,
+            ProcessResult* r) {
+  Stopper stopper(spec, pid);
+  bool eof = false, exited = false, logOk = true;
+  int status = 0;
+  double nextTick = spec.tickSeconds;
+  while (!eof || !exited) {
+    double elapsed = monotonicSeconds() - started;
+    if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+      exited = true;
+      r->wallSeconds = elapsed;
+    }
+    if (!exited) {
+      stopper.check(elapsed, r);
+      if (spec.onTick && elapsed >= nextTick) {
+        spec.onTick(elapsed);
+        while (nextTick <= elapsed) nextTick += spec.tickSeconds;
+      }
+    } else if (!eof && elapsed - r->wallSeconds > 2) {
+      break;  // something it started still holds the terminal: do not wait for it
+    }
+    if (eof) {
+      if (!exited) usleep(5000);
+      continue;
+    }
+    pollfd p{readEnd.get(), POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;  // timeout or a signal: look at the clock again
+    char buffer[65536];
+    ssize_t n = read(readEnd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {  // EIO: every writer has closed the terminal
+      eof = true;
+      continue;
+    }
+    r->output.append(buffer, n);
+    if (logOk && !writeAll(log.get(), buffer, n)) {
+      logOk = false;
+      r->error = "cannot write " + spec.logPath + ": " + strerror(errno);
+    }
+  }
+  if (WIFEXITED(status)) {
+    r->exitStatus = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    r->signal = WTERMSIG(status);
+  }
+}
+
+}  // namespace
+
 ProcessResult runProcess(const ProcessSpec& spec) {
   ProcessResult r;
   if (access(spec.path.c_str(), X_OK) != 0) {
@@ -114,20 +208,8 @@ ProcessResult runProcess(const ProcessSpec& spec) {
     r.error = "cannot write " + spec.logPath + ": " + strerror(errno);
     return r;
   }
-  // A terminal of its own, raw so that every byte passes unchanged: the C
-  // library then writes each line as it is printed, and a stopped program's
-  // log shows how far it got.
-  int master = -1, slave = -1;
-  termios raw{};
-  cfmakeraw(&raw);
-  if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
-    r.error = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
-    return r;
-  }
-  Fd readEnd(master);
-  Fd writeEnd(slave);
-  fcntl(master, F_SETFD, FD_CLOEXEC);
-  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  Fd readEnd, writeEnd;
+  if (!openTerminal(&readEnd, &writeEnd, &r.error)) return r;
 
   ExecArgs exec(spec);
   double started = monotonicSeconds();
@@ -140,64 +222,7 @@ ProcessResult runProcess(const ProcessSpec& spec) {
   setpgid(pid, pid);  // also here, so that no signal can find it in ours
   writeEnd.reset();
   r.started = true;
-
-  bool eof = false;
-  bool exited = false;
-  int status = 0;
-  double termAt = -1;  // when SIGTERM went out
-  double nextTick = spec.tickSeconds;
-  bool logOk = true;
-  while (!eof || !exited) {
-    double elapsed = monotonicSeconds() - started;
-    if (!exited) {
-      pid_t w = waitpid(pid, &status, WNOHANG);
-      if (w == pid) {
-        exited = true;
-        r.wallSeconds = elapsed;
-      }
-    }
-    if (!exited) {
-      bool overLimit = spec.limitSeconds > 0 && elapsed > spec.limitSeconds;
-      if (termAt < 0 && (overLimit || gStopRequested)) {
-        r.timedOut = overLimit;
-        r.interrupted = !overLimit;
-        kill(-pid, SIGTERM);
-        termAt = elapsed;
-      } else if (termAt >= 0 && elapsed - termAt > spec.graceSeconds) {
-        kill(-pid, SIGKILL);
-      }
-      if (spec.onTick && elapsed >= nextTick) {
-        spec.onTick(elapsed);
-        while (nextTick <= elapsed) nextTick += spec.tickSeconds;
-      }
-    } else if (!eof && elapsed - r.wallSeconds > 2) {
-      break;  // something it started still holds the terminal: do not wait for it
-    }
-    if (eof) {
-      if (!exited) usleep(5000);
-      continue;
-    }
-    pollfd p{readEnd.get(), POLLIN, 0};
-    int ready = poll(&p, 1, 100);
-    if (ready <= 0) continue;  // timeout or a signal: look at the clock again
-    char buffer[65536];
-    ssize_t n = read(readEnd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {  // EIO: every writer has closed the terminal
-      eof = true;
-      continue;
-    }
-    r.output.append(buffer, n);
-    if (logOk && !writeAll(log.get(), buffer, n)) {
-      logOk = false;
-      r.error = "cannot write " + spec.logPath + ": " + strerror(errno);
-    }
-  }
-  if (WIFEXITED(status)) {
-    r.exitStatus = WEXITSTATUS(status);
-  } else if (WIFSIGNALED(status)) {
-    r.signal = WTERMSIG(status);
-  }
+  follow(spec, pid, started, readEnd, log, &r);
   return r;
 }
 

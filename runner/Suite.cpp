@@ -132,23 +132,22 @@ bool selected(const SuiteOptions& options, const char* label) {
 
 }  // namespace
 
-int runSuite(const SuiteOptions& options) {
-  installSignalHandlers();
-  double began = monotonicSeconds();
+namespace {
+
+// The run's folder, and what the programs will meet: printed before they run.
+bool openSuite(const SuiteOptions& options, SuiteRun* suite) {
   time_t now = time(nullptr);
   tm local{};
   localtime_r(&now, &local);
-
-  SuiteRun suite;
   char startedAt[32];
   strftime(startedAt, sizeof startedAt, "%Y-%m-%d %H:%M:%S", &local);
-  suite.startedAt = startedAt;
-  suite.commandLine = options.commandLine;
-  suite.warehouses = kWarehouses;
+  suite->startedAt = startedAt;
+  suite->commandLine = options.commandLine;
+  suite->warehouses = kWarehouses;
   const char* odbcIni = getenv("ODBCINI");
   const char* odbcSysIni = getenv("ODBCSYSINI");
-  suite.odbcIni = odbcIni != nullptr ? odbcIni : "";
-  suite.odbcSysIni = odbcSysIni != nullptr ? odbcSysIni : "";
+  suite->odbcIni = odbcIni != nullptr ? odbcIni : "";
+  suite->odbcSysIni = odbcSysIni != nullptr ? odbcSysIni : "";
 
   std::string error;
   if (!options.intoDir.empty()) {
@@ -157,89 +156,127 @@ int runSuite(const SuiteOptions& options) {
     if (ec) {
       fprintf(stderr, "acidkit: cannot create %s: %s\n", options.intoDir.c_str(),
               ec.message().c_str());
-      return 1;
+      return false;
     }
-    suite.resultsDir = options.intoDir;
-  } else if (!makeRunFolder(options.resultsDir, local, &suite.resultsDir, &error)) {
+    suite->resultsDir = options.intoDir;
+  } else if (!makeRunFolder(options.resultsDir, local, &suite->resultsDir, &error)) {
     fprintf(stderr, "acidkit: %s\nChoose another folder with --results DIR.\n", error.c_str());
-    return 1;
+    return false;
   }
-  printf("Results folder: %s\n", suite.resultsDir.c_str());
+  printf("Results folder: %s\n", suite->resultsDir.c_str());
 
-  suite.db = readDbInfo();
-  if (!suite.db.description.empty())
-    printf("Data source TESTDB: %s\n", suite.db.description.c_str());
-  if (suite.db.ok) {
-    printf("Database: %s %s, driver %s %s (data source TESTDB)\n", suite.db.dbmsName.c_str(),
-           suite.db.dbmsVersion.c_str(), suite.db.driverName.c_str(),
-           suite.db.driverVersion.c_str());
+  suite->db = readDbInfo();
+  if (!suite->db.description.empty()) {
+    printf("Data source TESTDB: %s\n", suite->db.description.c_str());
+  }
+  if (suite->db.ok) {
+    printf("Database: %s %s, driver %s %s (data source TESTDB)\n", suite->db.dbmsName.c_str(),
+           suite->db.dbmsVersion.c_str(), suite->db.driverName.c_str(),
+           suite->db.driverVersion.c_str());
   } else {
     printf(
         "WARNING: cannot connect to TESTDB as %s: %s\n"
         "The programs will most likely fail too. Check that the database is running and that\n"
         "ODBCINI/ODBCSYSINI point at the ini files that define TESTDB.\n",
-        kUser, suite.db.error.c_str());
+        kUser, suite->db.error.c_str());
   }
   printf("Programs built to draw from %d warehouses, run from %s\n\n", kWarehouses,
          options.binDir.c_str());
   fflush(stdout);
+  return true;
+}
+
+ProgramRun plannedRun(const SuiteEntry& entry, const SuiteOptions& options) {
+  ProgramRun run;
+  run.label = entry.label;
+  run.program = entry.program;
+  run.isolationTest = entry.isolationTest;
+  run.mandatedSeconds = entry.mandatedSeconds;
+  run.expectedSeconds = entry.mandatedSeconds + entry.workSeconds;
+  run.limitSeconds =
+      options.timeoutFactor *
+      (run.expectedSeconds > kLimitFloorSeconds ? run.expectedSeconds : kLimitFloorSeconds);
+  return run;
+}
+
+// Runs one program into its log; its timeline picture for an isolation
+// test. *writeFailed when a file of the run could not be written whole.
+void runOne(const SuiteOptions& options, const SuiteRun& suite, Progress& progress, size_t index,
+            size_t total, ProgramRun& run, bool* writeFailed) {
+  run.logFile = run.label + ".log";
+  progress.start(index, total, run);
+  ProcessSpec spec;
+  spec.path = options.binDir + "/" + run.program;
+  spec.logPath = suite.resultsDir + "/" + run.logFile;
+  spec.limitSeconds = run.limitSeconds;
+  spec.graceSeconds = kGraceSeconds;
+  spec.tickSeconds = progress.tickSeconds();
+  spec.onTick = [&progress](double elapsed) { progress.tick(elapsed); };
+  ProcessResult result = runProcess(spec);
+
+  run.ran = result.started;
+  run.error = result.error;
+  run.exitStatus = result.exitStatus;
+  run.signal = result.signal;
+  run.timedOut = result.timedOut;
+  run.interrupted = result.interrupted;
+  run.wallSeconds = result.wallSeconds;
+  run.verdict = findVerdict(run.program, result.output);
+  if (run.ran && !run.error.empty()) *writeFailed = true;  // its log is incomplete
+  if (run.ran && run.isolationTest != 0) {
+    run.svgFile = run.label + ".svg";
+    run.timeline = parseTimeline(result.output);
+    std::string title =
+        run.label + ": " + (run.verdict.headline.empty() ? outcomeText(run) : run.verdict.headline);
+    std::string error;
+    if (!writeFile(suite.resultsDir + "/" + run.svgFile,
+                   timelineSvg(title, run.timeline, kPauseSeconds), &error)) {
+      fprintf(stderr, "acidkit: %s\n", error.c_str());
+      run.svgFile.clear();
+      *writeFailed = true;
+    }
+  }
+  progress.finish(run);
+}
+
+// The summary on standard output and in summary.txt, report.md and
+// report.json; false when a file could not be written.
+bool writeResults(const SuiteRun& suite) {
+  std::string summary = summaryTable(suite);
+  printf("\n%s", summary.c_str());
+  std::string error;
+  std::string reportPath = suite.resultsDir + "/report.md";
+  bool written = writeFile(reportPath, reportMarkdown(suite), &error) &&
+                 writeFile(suite.resultsDir + "/report.json", reportJson(suite), &error) &&
+                 writeFile(suite.resultsDir + "/summary.txt", summary, &error);
+  if (written) {
+    printf("Report: %s\n", reportPath.c_str());
+  } else {
+    fprintf(stderr, "acidkit: %s\n", error.c_str());
+  }
+  fflush(stdout);
+  return written;
+}
+
+}  // namespace
+
+int runSuite(const SuiteOptions& options) {
+  installSignalHandlers();
+  double began = monotonicSeconds();
+  SuiteRun suite;
+  if (!openSuite(options, &suite)) return 1;
 
   size_t total = 0;
   for (const SuiteEntry& entry : kSuite) total += selected(options, entry.label) ? 1 : 0;
-
   Progress progress;
   bool writeFailed = false;
   size_t index = 0;
   for (const SuiteEntry& entry : kSuite) {
     if (!selected(options, entry.label)) continue;
+    ProgramRun run = plannedRun(entry, options);
     ++index;
-    ProgramRun run;
-    run.label = entry.label;
-    run.program = entry.program;
-    run.isolationTest = entry.isolationTest;
-    run.mandatedSeconds = entry.mandatedSeconds;
-    run.expectedSeconds = entry.mandatedSeconds + entry.workSeconds;
-    run.limitSeconds =
-        options.timeoutFactor *
-        (run.expectedSeconds > kLimitFloorSeconds ? run.expectedSeconds : kLimitFloorSeconds);
-    if (gStopRequested) {
-      suite.runs.push_back(run);  // not run: the suite was stopped
-      continue;
-    }
-    run.logFile = run.label + ".log";
-
-    progress.start(index, total, run);
-    ProcessSpec spec;
-    spec.path = options.binDir + "/" + entry.program;
-    spec.logPath = suite.resultsDir + "/" + run.logFile;
-    spec.limitSeconds = run.limitSeconds;
-    spec.graceSeconds = kGraceSeconds;
-    spec.tickSeconds = progress.tickSeconds();
-    spec.onTick = [&progress](double elapsed) { progress.tick(elapsed); };
-    ProcessResult result = runProcess(spec);
-
-    run.ran = result.started;
-    run.error = result.error;
-    run.exitStatus = result.exitStatus;
-    run.signal = result.signal;
-    run.timedOut = result.timedOut;
-    run.interrupted = result.interrupted;
-    run.wallSeconds = result.wallSeconds;
-    run.verdict = findVerdict(entry.program, result.output);
-    if (run.ran && !run.error.empty()) writeFailed = true;  // its log is incomplete
-    if (run.ran && run.isolationTest != 0) {
-      run.svgFile = run.label + ".svg";
-      run.timeline = parseTimeline(result.output);
-      std::string title = run.label + ": " +
-                          (run.verdict.headline.empty() ? outcomeText(run) : run.verdict.headline);
-      if (!writeFile(suite.resultsDir + "/" + run.svgFile,
-                     timelineSvg(title, run.timeline, kPauseSeconds), &error)) {
-        fprintf(stderr, "acidkit: %s\n", error.c_str());
-        run.svgFile.clear();
-        writeFailed = true;
-      }
-    }
-    progress.finish(run);
+    // Once the suite is asked to stop, the rest are listed as not run.
+    if (!gStopRequested) runOne(options, suite, progress, index, total, run, &writeFailed);
     suite.runs.push_back(run);
   }
 
@@ -257,19 +294,7 @@ int runSuite(const SuiteOptions& options) {
   }
   suite.interrupted = gStopRequested != 0;
 
-  std::string summary = summaryTable(suite);
-  printf("\n%s", summary.c_str());
-  std::string reportPath = suite.resultsDir + "/report.md";
-  if (!writeFile(reportPath, reportMarkdown(suite), &error) ||
-      !writeFile(suite.resultsDir + "/report.json", reportJson(suite), &error) ||
-      !writeFile(suite.resultsDir + "/summary.txt", summary, &error)) {
-    fprintf(stderr, "acidkit: %s\n", error.c_str());
-    writeFailed = true;
-  } else {
-    printf("Report: %s\n", reportPath.c_str());
-  }
-  fflush(stdout);
-
+  if (!writeResults(suite)) writeFailed = true;
   if (suite.interrupted) return 130;
   return allPassed(suite) && !writeFailed ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 
 namespace {
 
+using acidkit::pauseWithMessage;
 using acidkit::Steps;
 using acidkit::TransactionCall;
 

@@ -1,5 +1,7 @@
 // The TPC-C Delivery transaction: the oldest undelivered order of each of a
-// warehouse's ten districts, all in one transaction.
+// warehouse's ten districts, all in one transaction. Delivery,
+// PrepareDeliveryStmt, the record and its fields come from the
+// specification, as named there.
 #pragma once
 
 #include <sql.h>

@@ -10,6 +10,7 @@
 
 namespace {
 
+using acidkit::pauseWithMessage;
 using acidkit::Steps;
 using acidkit::TransactionCall;
 

@@ -1,4 +1,5 @@
-// The TPC-C New-Order transaction.
+// The TPC-C New-Order transaction. NewOrder, PrepareNewOrderStmt, the
+// records and their fields come from the specification, as named there.
 #pragma once
 
 #include <sql.h>

@@ -9,6 +9,7 @@
 
 namespace {
 
+using acidkit::pauseWithMessage;
 using acidkit::Steps;
 using acidkit::TransactionCall;
 

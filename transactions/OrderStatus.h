@@ -1,4 +1,6 @@
-// The TPC-C Order-Status transaction, by customer number.
+// The TPC-C Order-Status transaction, by customer number. OrderStatus,
+// PrepareOrderStatusStmt, the records and their fields come from the
+// specification, as named there.
 #pragma once
 
 #include <sql.h>

@@ -1,4 +1,4 @@
-// Connecting: the connector is always asked for the OPTION bits the adapter
+// Connecting: the connector is always asked for the options the adapter
 // relies on, whatever the data source entry says.
 #include <odbcinst.h>
 
@@ -33,6 +33,15 @@ void requireOptions(ConnectionAttributes& attributes) {
   setAttribute(attributes, "OPTION", withRequiredOptions(option));
 }
 
+// psqlODBC: a CALL fills its INOUT parameters only with server-side prepare;
+// a failed statement rolls back to a savepoint of its own, as a failed
+// statement does on the reference server (txnguard.cpp ends the whole
+// transaction for the errors that must end it).
+void requirePostgreSQLOptions(ConnectionAttributes& attributes) {
+  setAttribute(attributes, "UseServerSidePrepare", "1");
+  setAttribute(attributes, "Protocol", "7.4-2");
+}
+
 SQLRETURN driverConnect(SQLHDBC dbc, SQLHWND window, const std::string& in, SQLCHAR* out,
                         SQLSMALLINT outMax, SQLSMALLINT* outLength, SQLUSMALLINT completion) {
   ConnectionAttributes attributes = parseConnectionString(in);
@@ -42,7 +51,11 @@ SQLRETURN driverConnect(SQLHDBC dbc, SQLHWND window, const std::string& in, SQLC
     fprintf(stderr, "acidkit adapter: %s\n", error.c_str());
     return SQL_ERROR;
   }
-  requireOptions(attributes);
+  if (gDialect == Dialect::PostgreSQL) {
+    requirePostgreSQLOptions(attributes);
+  } else {
+    requireOptions(attributes);
+  }
   std::string text = buildConnectionString(attributes);
   SQLRETURN rc = gConnector.SQLDriverConnect(dbc, window, reinterpret_cast<SQLCHAR*>(text.data()),
                                              SQL_NTS, out, outMax, outLength, completion);
@@ -75,6 +88,7 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQL
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
   forgetConnection(dbc);
   forgetMisconfiguration(dbc);
+  clearOwnDiag(dbc);
   return gConnector.SQLDisconnect(dbc);
 }
 

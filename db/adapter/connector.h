@@ -1,10 +1,13 @@
-// The MariaDB connector behind the adapter: loaded once per process, reached
-// only through this table so that no call can land on the driver manager's
+// The connector behind the adapter (MariaDB Connector/ODBC or psqlODBC, as
+// the driver entry's Dialect says): loaded once per process, reached only
+// through this table so that no call can land on the driver manager's
 // functions of the same names.
 #pragma once
 
 #include <sql.h>
 #include <sqlext.h>
+
+#include "sqltext.h"
 
 // Every connector function the adapter calls or forwards.
 // clang-format off
@@ -34,6 +37,8 @@ struct Connector {
 };
 
 extern Connector gConnector;
+// The server's dialect, from the driver entry; set by loadConnector.
+extern Dialect gDialect;
 
 // Loads the connector on first use; 0 when gConnector is ready, else 1 after
 // a message on standard error that says what failed and what to do.

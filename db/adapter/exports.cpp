@@ -1,6 +1,6 @@
 // The driver's entry points. Handles are the connector's own, so most calls
 // go straight through; the others live next to what they change
-// (statement.cpp, connect.cpp, diag.cpp).
+// (statement.cpp, connect.cpp, diag.cpp, txnguard.cpp).
 #include <string>
 
 #include "connector.h"
@@ -30,6 +30,7 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
     forgetConnection(handle);
     forgetMisconfiguration(handle);
   }
+  clearOwnDiag(handle);
   return gConnector.SQLFreeHandle(type, handle);
 }
 
@@ -40,7 +41,8 @@ SQLRETURN SQL_API SQLNativeSql(SQLHDBC dbc, SQLCHAR* in, SQLINTEGER inLength, SQ
   const char* text = reinterpret_cast<const char*>(in);
   std::string sql =
       rewriteSql(inLength == SQL_NTS ? std::string_view(text)
-                                     : std::string_view(text, inLength < 0 ? 0 : inLength));
+                                     : std::string_view(text, inLength < 0 ? 0 : inLength),
+                 gDialect);
   return gConnector.SQLNativeSql(dbc, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS, out, outMax,
                                  outLength);
 }
@@ -72,8 +74,6 @@ ACIDKIT_FORWARD(SQLDescribeCol,
                  SQLSMALLINT* nameLength, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
                  SQLSMALLINT* nullable),
                 (h, column, name, length, nameLength, type, size, digits, nullable))
-ACIDKIT_FORWARD(SQLEndTran, (SQLSMALLINT type, SQLHANDLE h, SQLSMALLINT completion),
-                (type, h, completion))
 ACIDKIT_FORWARD(SQLFetch, (SQLHSTMT h), (h))
 ACIDKIT_FORWARD(SQLFetchScroll, (SQLHSTMT h, SQLSMALLINT orientation, SQLLEN offset),
                 (h, orientation, offset))

@@ -1,6 +1,6 @@
-// The rewrites that let MariaDB (sql_mode with PIPES_AS_CONCAT) accept the
-// programs' statement texts. Each rule touches only code outside quoted
-// text and comments; README.md says why each exists.
+// The rewrites that let MariaDB (sql_mode with PIPES_AS_CONCAT) or
+// PostgreSQL accept the programs' statement texts. Each rule touches only code
+// outside quoted text and comments; README.md says why each exists.
 #include <strings.h>
 
 #include <cstring>
@@ -33,7 +33,8 @@ const Token* neighbour(const std::vector<Token>& tokens, size_t i, int step) {
 
 }  // namespace
 
-std::string rewriteSql(std::string_view text) {
+std::string rewriteSql(std::string_view text, Dialect dialect) {
+  const bool pg = dialect == Dialect::PostgreSQL;
   const std::vector<Token> tokens = lexSql(text);
   std::string out;
   out.reserve(text.size() + 16);
@@ -48,15 +49,25 @@ std::string rewriteSql(std::string_view text) {
     if (t.kind != TokenKind::Word) continue;
     const Token* before = neighbour(tokens, i, -1);
     const Token* after = neighbour(tokens, i, 1);
-    if (isKeyword(t, "VARCHAR") && before != nullptr && isKeyword(*before, "AS") &&
+    if (!pg && isKeyword(t, "VARCHAR") && before != nullptr && isKeyword(*before, "AS") &&
         isPunct(after, ')')) {
       // CAST(x AS VARCHAR) needs a length on MariaDB; CHAR casts to text alike.
       out.resize(out.size() - t.text.size());
       out += "CHAR";
     } else if (isKeyword(t, "SYSDATE") && !isPunct(before, '.') &&
                !(before != nullptr && isKeyword(*before, "AS")) && !isPunct(after, '(')) {
-      // Bare SYSDATE is a column name to MariaDB outside ORACLE mode.
-      out += "()";
+      // Bare SYSDATE is a column name to MariaDB outside ORACLE mode, and
+      // unknown to PostgreSQL.
+      if (pg) {
+        out.resize(out.size() - t.text.size());
+        out += "LOCALTIMESTAMP(0)";
+      } else {
+        out += "()";
+      }
+    } else if (pg && isKeyword(t, "TO_DATE") && !isPunct(before, '.') && isPunct(after, '(')) {
+      // PostgreSQL's own TO_DATE drops the time of day.
+      out.resize(out.size() - t.text.size());
+      out += "TO_TIMESTAMP";
     }
   }
   return out;

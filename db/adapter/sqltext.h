@@ -19,8 +19,11 @@ struct Token {
 // Cuts text into tokens; the tokens' texts concatenate back to the input.
 std::vector<Token> lexSql(std::string_view text);
 
-// The text with the rewrites of README.md applied.
-std::string rewriteSql(std::string_view text);
+// The server behind the adapter, whose dialect the rewrites produce.
+enum class Dialect { MariaDB, PostgreSQL };
+
+// The text with the rewrites of README.md for that dialect applied.
+std::string rewriteSql(std::string_view text, Dialect dialect = Dialect::MariaDB);
 
 enum class StatementKind { Other, Select, Call, Update, Delete };
 

@@ -175,6 +175,12 @@ SQLRETURN executeParts(Stmt& s) {
   return result;
 }
 
+// A failed execution may end the whole transaction (txnguard.cpp).
+SQLRETURN checked(const Stmt& s, SQLRETURN rc) {
+  if (rc == SQL_ERROR) afterFailure(s.dbc, s.diag.handle != nullptr ? s.diag.handle : s.self);
+  return rc;
+}
+
 }  // namespace
 
 namespace acidkit::odbc {
@@ -197,10 +203,12 @@ void forgetStatement(SQLHSTMT stmt) {
     s = std::move(it->second);
     gStmts.erase(it);
   }
+  clearOwnDiag(stmt);
   freeExtraParts(*s);
 }
 
 void forgetConnection(SQLHDBC dbc) {
+  forgetRollback(dbc);
   std::vector<std::unique_ptr<Stmt>> gone;
   {
     std::lock_guard lock(gStmtsMutex);
@@ -213,7 +221,10 @@ void forgetConnection(SQLHDBC dbc) {
       }
     }
   }
-  for (auto& s : gone) freeExtraParts(*s);
+  for (auto& s : gone) {
+    clearOwnDiag(s->self);
+    freeExtraParts(*s);
+  }
 }
 
 DiagSource diagSource(SQLSMALLINT type, SQLHANDLE handle) {
@@ -228,7 +239,8 @@ DiagSource diagSource(SQLSMALLINT type, SQLHANDLE handle) {
 extern "C" {
 
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT h, SQLCHAR* text, SQLINTEGER length) {
-  const std::string sql = rewriteSql(textOf(text, length));
+  clearOwnDiag(h);
+  const std::string sql = rewriteSql(textOf(text, length), gDialect);
   Stmt* s = find(h);
   if (s == nullptr) return gConnector.SQLPrepare(h, sqlText(sql), SQL_NTS);
   s->diag = {};
@@ -236,25 +248,33 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT h, SQLCHAR* text, SQLINTEGER length) {
 }
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT h) {
+  clearOwnDiag(h);
   Stmt* s = find(h);
   if (s == nullptr) return gConnector.SQLExecute(h);
   s->diag = {};
-  if (s->split()) return executeParts(*s);
-  s->running = h;
-  SQLRETURN rc = finish(s->parts[0], gConnector.SQLExecute(h));
-  s->running = nullptr;
-  return rc;
+  if (SQLRETURN refused = refuseAfterRollback(s->dbc, h); refused != SQL_SUCCESS) return refused;
+  SQLRETURN rc;
+  if (s->split()) {
+    rc = executeParts(*s);
+  } else {
+    s->running = h;
+    rc = finish(s->parts[0], gConnector.SQLExecute(h));
+    s->running = nullptr;
+  }
+  return checked(*s, rc);
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR* text, SQLINTEGER length) {
-  const std::string sql = rewriteSql(textOf(text, length));
+  clearOwnDiag(h);
+  const std::string sql = rewriteSql(textOf(text, length), gDialect);
   Stmt* s = find(h);
   if (s == nullptr) return gConnector.SQLExecDirect(h, sqlText(sql), SQL_NTS);
   s->diag = {};
+  if (SQLRETURN refused = refuseAfterRollback(s->dbc, h); refused != SQL_SUCCESS) return refused;
   const std::vector<StatementPart> texts = splitSql(sql);
   if (texts.size() > 1) {
     SQLRETURN rc = prepareParts(*s, sql, texts);
-    return SQL_SUCCEEDED(rc) ? executeParts(*s) : rc;
+    return checked(*s, SQL_SUCCEEDED(rc) ? executeParts(*s) : rc);
   }
   const bool wasSplit = s->split();
   freeExtraParts(*s);
@@ -263,7 +283,7 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR* text, SQLINTEGER length) {
   s->running = h;
   SQLRETURN rc = finish(s->parts[0], gConnector.SQLExecDirect(h, sqlText(sql), SQL_NTS));
   s->running = nullptr;
-  return rc;
+  return checked(*s, rc);
 }
 
 SQLRETURN SQL_API SQLBindParameter(SQLHSTMT h, SQLUSMALLINT number, SQLSMALLINT io,
@@ -333,7 +353,7 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT h, SQLLEN* rows) {
 SQLRETURN SQL_API SQLParamData(SQLHSTMT h, SQLPOINTER* value) {
   SQLRETURN rc = gConnector.SQLParamData(h, value);
   Stmt* s = find(h);
-  return s == nullptr || s->split() ? rc : finish(s->parts[0], rc);
+  return s == nullptr || s->split() ? rc : checked(*s, finish(s->parts[0], rc));
 }
 
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT h, SQLUSMALLINT option) {

@@ -1,10 +1,12 @@
 // Post-load checks: the row count of every table. The consistency conditions
 // are the kit's one implementation's (`acidkit check`, which `db/refdb load`
-// runs once the load is complete): this loader speaks MariaDB's own protocol,
-// the conditions run through ODBC.
+// runs once the load is complete): the loaders speak each server's own
+// protocol, the conditions run through ODBC.
+#include "check.h"
+
 #include <cstdio>
 
-#include "loader.h"
+#include "generate.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ bool fixedSize(LoadTable t) {
 
 }  // namespace
 
-int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fresh) {
+int checkDatabase(const QueryInt& queryInt, int warehouses, int64_t orderLines, bool fresh) {
   int failures = 0;
   std::printf("Row counts (%s):\n",
               fresh ? "exact" : "exact for fixed tables, minimum for the rest");
@@ -27,7 +29,7 @@ int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fre
     char sql[100];
     std::snprintf(sql, sizeof sql, "SELECT COUNT(*) FROM %s", gTables[t].name);
     int64_t rows = 0;
-    if (session.queryInt(sql, &rows) != 0) return 1;
+    if (queryInt(sql, &rows) != 0) return 1;
     // NEW_ORDER shrinks with deliveries, so only a fresh load pins its count.
     const bool ok =
         fresh || fixedSize(table) ? rows == expected : table == kNewOrder || rows >= expected;
@@ -44,7 +46,7 @@ int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fre
   std::snprintf(sql, sizeof sql, "SELECT COUNT(*) FROM WAREHOUSE WHERE W_ID < 1 OR W_ID > %d",
                 warehouses);
   int64_t outside = 0;
-  if (session.queryInt(sql, &outside) != 0) return 1;
+  if (queryInt(sql, &outside) != 0) return 1;
   if (outside != 0) {
     std::printf("  WAREHOUSE ids outside 1..%d: %lld\n", warehouses,
                 static_cast<long long>(outside));

@@ -1,5 +1,8 @@
 #include "generate.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -124,6 +127,12 @@ void Rng::seed(uint64_t loadSeed, int table, int w, int d) {
                  static_cast<uint64_t>(d);
   uint64_t state = loadSeed ^ splitmix64(&key);
   for (uint64_t& word : s) word = splitmix64(&state);
+}
+
+uint64_t clockSeed() {
+  const uint64_t t =
+      static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  return (t ^ (static_cast<uint64_t>(getpid()) << 32)) % 1000000000000ULL;
 }
 
 void initLoadParams(LoadParams* params, uint64_t seed, int warehouses, const char* timestamp) {

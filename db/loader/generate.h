@@ -66,6 +66,9 @@ struct LoadParams {
   int cLoad;           // the NURand constant C for C_LAST, drawn from the seed
   char timestamp[20];  // "YYYY-MM-DD HH:MM:SS": C_SINCE, H_DATE, O_ENTRY_D, OL_DELIVERY_D
 };
+// A seed drawn from the clock and the process id, for loads given none.
+uint64_t clockSeed();
+
 void initLoadParams(LoadParams* params, uint64_t seed, int warehouses, const char* timestamp);
 
 // What the ORDERS rows of one district fix for its ORDER_LINE rows.

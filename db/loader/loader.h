@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "check.h"
 #include "generate.h"
 #include "session.h"
 
@@ -35,8 +36,3 @@ double nowSeconds();
 // Streams every table into database: parallel LOAD DATA LOCAL, or one prepared
 // INSERT per row (rowByRow, the baseline that the benchmark compares against).
 int loadTables(const LoadParams* params, const char* database, bool rowByRow);
-
-// Checks the row counts and prints them.
-// fresh: right after the load, so every table has exactly its initial rows;
-// otherwise the tables that the transactions grow are only held to their minimum.
-int checkDatabase(Session& session, int warehouses, int64_t orderLines, bool fresh);

@@ -204,6 +204,10 @@ int parseArgs(int argc, char** argv) {
   return 0;
 }
 
+QueryInt queryIntOf(Session& session) {
+  return [&session](const char* sql, int64_t* value) { return session.queryInt(sql, value); };
+}
+
 // Which of the loader's tables the database holds; marker: LOAD_COMPLETE among them.
 int inspectDatabase(Session& admin, int* tpccTables, bool* marker, double* bytes) {
   char sql[600];
@@ -350,18 +354,12 @@ int checkOnly(Session& session) {
     printDbError(session.get(), "cannot use the database");
     return 1;
   }
-  if (checkDatabase(session, w, expectedOrderLines(seed, w), false) != 0) {
+  if (checkDatabase(queryIntOf(session), w, expectedOrderLines(seed, w), false) != 0) {
     std::printf("Check FAILED\n");
     return 1;
   }
   std::printf("Check passed\n");
   return 0;
-}
-
-uint64_t clockSeed() {
-  const uint64_t t =
-      static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
-  return (t ^ (static_cast<uint64_t>(getpid()) << 32)) % 1000000000000ULL;
 }
 
 int load(Session& admin) {
@@ -429,7 +427,7 @@ int load(Session& admin) {
       static_cast<double>(expected) / secs, secs / gOptions.warehouses);
   std::fflush(stdout);
 
-  if (checkDatabase(admin, gOptions.warehouses, orderLines, true) != 0) {
+  if (checkDatabase(queryIntOf(admin), gOptions.warehouses, orderLines, true) != 0) {
     std::printf("Check FAILED: the load is not marked complete\n");
     return 1;
   }

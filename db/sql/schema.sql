@@ -54,16 +54,23 @@ CREATE TABLE CUSTOMER (
   PRIMARY KEY (C_W_ID, C_D_ID, C_ID)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
--- TPC-C gives HISTORY no key; InnoDB keeps its own row id.
+-- TPC-C gives HISTORY no key, and no set of its columns is unique. H_ID is
+-- the row id that InnoDB would keep hidden anyway, made a real key because
+-- cluster replication identifies every row it ships by its primary key.
+-- INVISIBLE keeps it out of SELECT * and out of INSERT and LOAD DATA without
+-- a column list, so every statement and every loaded row stays as it was;
+-- the server numbers it (across cluster nodes without collisions).
 CREATE TABLE HISTORY (
-  H_C_ID   INT          NOT NULL,
-  H_C_D_ID INT          NOT NULL,
-  H_C_W_ID INT          NOT NULL,
-  H_D_ID   INT          NOT NULL,
-  H_W_ID   INT          NOT NULL,
-  H_DATE   DATETIME     NOT NULL,
-  H_AMOUNT DECIMAL(6,2) NOT NULL,
-  H_DATA   VARCHAR(24)  NOT NULL
+  H_C_ID   INT             NOT NULL,
+  H_C_D_ID INT             NOT NULL,
+  H_C_W_ID INT             NOT NULL,
+  H_D_ID   INT             NOT NULL,
+  H_W_ID   INT             NOT NULL,
+  H_DATE   DATETIME        NOT NULL,
+  H_AMOUNT DECIMAL(6,2)    NOT NULL,
+  H_DATA   VARCHAR(24)     NOT NULL,
+  H_ID     BIGINT UNSIGNED NOT NULL AUTO_INCREMENT INVISIBLE,
+  PRIMARY KEY (H_ID)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
 CREATE TABLE NEW_ORDER (

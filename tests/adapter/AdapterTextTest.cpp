@@ -110,13 +110,43 @@ const RewriteCase kEdgeRewrites[] = {
     {"", nullptr},
 };
 
-void expectRewrites(const RewriteCase& c) {
-  EXPECT_EQ(rewriteSql(c.in), c.out == nullptr ? c.in : c.out) << "text: " << c.in;
+void expectRewrites(const RewriteCase& c, Dialect dialect = Dialect::MariaDB) {
+  EXPECT_EQ(rewriteSql(c.in, dialect), c.out == nullptr ? c.in : c.out) << "text: " << c.in;
 }
+
+// The PostgreSQL dialect: the texts it changes, and where its rules must not
+// apply. Every other text of the programs goes through untouched: CAST(? AS
+// VARCHAR) needs no length there, and NVL2 is a function of the database.
+const RewriteCase kPostgreSQLRewrites[] = {
+    {kNewOrderStatements[6],
+     "SELECT S_DATA, S_QUANTITY FROM STOCK WHERE S_I_ID = ? AND S_W_ID = ? FOR UPDATE; "
+     "CALL getStockData(?,?,?,?,?,?)"},
+    {kNewOrderStatements[3],
+     "INSERT INTO ORDERS (O_ID                   , O_D_ID                   , O_W_ID            "
+     "       , O_C_ID                   , O_ENTRY_D                   , O_OL_CNT               "
+     "    , O_ALL_LOCAL) VALUES (?, ?, ?, ?, TO_TIMESTAMP(?,'YYYY-MM-DD HH24:MI:SS'), ?, ?) "},
+    {kDeliveryStatements[4],
+     "UPDATE ORDER_LINE    SET OL_DELIVERY_D = LOCALTIMESTAMP(0)  WHERE OL_O_ID   = ?    AND "
+     "OL_D_ID = ?    AND OL_W_ID = ?"},
+    {kPaymentStatements[6], nullptr},
+    {kOrderStatusStatements[2], nullptr},
+    {"SELECT sysdate, SYSDATE(), t.SYSDATE, 1 AS SYSDATE, 'SYSDATE' -- SYSDATE\n",
+     "SELECT LOCALTIMESTAMP(0), SYSDATE(), t.SYSDATE, 1 AS SYSDATE, 'SYSDATE' -- SYSDATE\n"},
+    {"SELECT to_date (?, 'f'), s.TO_DATE(x), TO_DATE, 'TO_DATE(' /* TO_DATE( */",
+     "SELECT TO_TIMESTAMP (?, 'f'), s.TO_DATE(x), TO_DATE, 'TO_DATE(' /* TO_DATE( */"},
+    {"SELECT CAST(x AS VARCHAR), ?AND", "SELECT CAST(x AS VARCHAR), ? AND"},
+};
 
 TEST(AdapterText, ProgramTextsBecomeWhatTheServerAccepts) {
   for (const RewriteCase& c : kProgramRewrites) expectRewrites(c);
   for (const char* text : kProgramUnchanged) expectRewrites({text, nullptr});
+}
+
+TEST(AdapterText, PostgreSQLDialectRewritesItsOwnRules) {
+  for (const RewriteCase& c : kPostgreSQLRewrites) expectRewrites(c, Dialect::PostgreSQL);
+  for (const char* text : kProgramUnchanged) {
+    if (text != kNewOrderStatements[3]) expectRewrites({text, nullptr}, Dialect::PostgreSQL);
+  }
 }
 
 TEST(AdapterText, RewritesOnlyCodeOutsideQuotesAndComments) {

@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace acidkit;
+
 TEST(WarehouseSampleTest, TruncatesEachDoubleProductAsItComes) {
   struct Case {
     int min;

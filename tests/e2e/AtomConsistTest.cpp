@@ -46,7 +46,7 @@ long long cents(Sql& sql, const std::string& sum) {
 
 TEST(AtomConsistTest, AtomPassesTheCommitAndRollbackTests) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_atom", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_atom", kWarehouses));
   auto sql = connect(db);
   ASSERT_FALSE(testing::Test::HasFailure());
   long long history = sql->integer("SELECT COUNT(*) FROM HISTORY");
@@ -79,7 +79,7 @@ TEST(AtomConsistTest, AtomPassesTheCommitAndRollbackTests) {
 
 TEST(AtomConsistTest, AtomReportsAFailedStepAndGoesOn) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_atom_fail", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_atom_fail", kWarehouses));
   ASSERT_TRUE(db.admin("DELETE FROM CUSTOMER;"));
 
   RunResult r = db.runProgram("atom");
@@ -119,7 +119,7 @@ void expectConsistPassed(const RunResult& r) {
   ASSERT_LE(listing + 13, static_cast<int>(out.size()));
   std::vector<std::string> listed(out.begin() + listing + 1, out.begin() + listing + 12);
   std::sort(listed.begin(), listed.end());
-  EXPECT_EQ(listed, sampleOf(TEST_WAREHOUSES));
+  EXPECT_EQ(listed, sampleOf(kWarehouses));
   EXPECT_EQ(out[listing + 12], "");
   expectUnderlined(out,
                    {"Warehouses on which consistency check has been run",
@@ -133,7 +133,7 @@ void expectConsistPassed(const RunResult& r) {
 
 TEST(AtomConsistTest, ConsistPassesOnAFreshDatabase) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_consist", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_consist", kWarehouses));
   expectConsistPassed(db.runProgram("consist"));
   // TEMP_W stays behind, and a second run replaces it.
   expectConsistPassed(db.runProgram("consist"));
@@ -142,7 +142,7 @@ TEST(AtomConsistTest, ConsistPassesOnAFreshDatabase) {
 
 TEST(AtomConsistTest, ConsistFindsEachBrokenCondition) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_consist_broken", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_consist_broken", kWarehouses));
   auto connection = connect(db);
   ASSERT_FALSE(testing::Test::HasFailure());
   Sql& sql = *connection;

@@ -1,6 +1,8 @@
 // isolation1, isolation2, isolation7 and isolation9 end to end on the
 // reference database, with their real sleeps and pauses; isolation1 and
 // isolation7 also against the non-locking procedure set, where they must fail.
+// The Isolation1 tests also run against the PostgreSQL reference server, with
+// its locking and snapshot sets (tests/CMakeLists.txt).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -27,7 +29,7 @@ constexpr double kLateThreadDelay = 20;
 void expectOutput(const ProgramRun& run, size_t timestamped,
                   const std::vector<std::string>& report) {
   const auto& out = run.out;
-  ASSERT_EQ(out.size(), 4 + timestamped + report.size()) << run.result.output;
+  ASSERT_EQ(out.size(), 4 + timestamped + report.size()) << run.output;
   for (size_t i = 4; i < 4 + timestamped; ++i) {
     EXPECT_GE(timestampOf(out[i]), 0) << "line " << i + 1 << ": " << out[i];
   }
@@ -87,12 +89,13 @@ class CustomerRows {
   const ProgramRun& run_;
 };
 
-// Switches a test's database to the non-locking procedure set, and back to
-// the locking one when the test ends, however it ends.
+// Switches a test's database to the non-locking procedure set (PostgreSQL's
+// snapshot set), and back to the locking one when the test ends, however it ends.
 class NonLockingProcedures {
  public:
   explicit NonLockingProcedures(const TestDatabase& db) : db_(db) {
-    ok_ = refdb("procedures nonlocking --db " + db.name());
+    ok_ = refdb(std::string("procedures ") + (onPostgreSQL() ? "snapshot" : "nonlocking") +
+                " --db " + db.name());
   }
   ~NonLockingProcedures() { refdb("procedures locking --db " + db_.name()); }
   bool ok() const { return ok_; }
@@ -104,7 +107,7 @@ class NonLockingProcedures {
 
 TEST(Isolation1, T2WaitsForT1sCommitAndSeesItsOrder) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation1", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation1", kWarehouses));
   ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation1", &run));
 
@@ -113,8 +116,8 @@ TEST(Isolation1, T2WaitsForT1sCommitAndSeesItsOrder) {
                 "T1(New-Order) end", "T3(Order-Status) start", "T3(Order-Status) end"});
   std::vector<double> t2 = schedule(
       run.out, {"T2(Order-Status) start", "T2(Order-Status) end", "T3(Order-Status) start"});
-  ASSERT_EQ(at.size(), 6u) << run.result.output;
-  ASSERT_EQ(t2.size(), 3u) << run.result.output;
+  ASSERT_EQ(at.size(), 6u) << run.output;
+  ASSERT_EQ(t2.size(), 3u) << run.output;
   EXPECT_GE(at[2] - at[0], kSecondThreadDelay - kThreadStartSlack);  // T2 starts 10 s after T1
   EXPECT_GE(at[3] - at[1], 30.0);                                    // T1 holds its order open 30 s
   EXPECT_GE(t2[1] - at[1], 30.0);                                    // and T2 waits for it
@@ -132,7 +135,7 @@ TEST(Isolation1, T2WaitsForT1sCommitAndSeesItsOrder) {
 
 TEST(Isolation1, FailsWhenT2ReadsWithoutWaiting) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation1_nl", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation1_nl", kWarehouses));
   NonLockingProcedures nonLocking(db);
   ASSERT_TRUE(nonLocking.ok());
   ProgramRun run;
@@ -142,7 +145,7 @@ TEST(Isolation1, FailsWhenT2ReadsWithoutWaiting) {
       schedule(run.out, {"T1(New-Order) start", "- T1 paused prior to commit",
                          "T2(Order-Status) start", "T2(Order-Status) end", "T1(New-Order) end",
                          "T3(Order-Status) start", "T3(Order-Status) end"});
-  ASSERT_EQ(at.size(), 7u) << run.result.output;
+  ASSERT_EQ(at.size(), 7u) << run.output;
   EXPECT_LT(at[3] - at[2], 5.0);  // T2 did not wait for T1
 
   // T2 returned the customer's previous order, T3 the one T1 committed.
@@ -168,7 +171,7 @@ TEST(Isolation1, FailsWhenT2ReadsWithoutWaiting) {
 
 TEST(Isolation2, T2AndT3SeeTheOrderAsT0SawItBeforeT1) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation2", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation2", kWarehouses));
   ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation2", &run));
 
@@ -178,8 +181,8 @@ TEST(Isolation2, T2AndT3SeeTheOrderAsT0SawItBeforeT1) {
                          "T1(New-Order) end", "T3(Order-Status) start", "T3(Order-Status) end"});
   std::vector<double> t2 = schedule(
       run.out, {"T2(Order-Status) start", "T2(Order-Status) end", "T3(Order-Status) start"});
-  ASSERT_EQ(at.size(), 8u) << run.result.output;
-  ASSERT_EQ(t2.size(), 3u) << run.result.output;
+  ASSERT_EQ(at.size(), 8u) << run.output;
+  ASSERT_EQ(t2.size(), 3u) << run.output;
   EXPECT_GE(at[4] - at[2], kSecondThreadDelay - kThreadStartSlack);
   EXPECT_GE(at[5] - at[3], 30.0);
   EXPECT_GE(t2[1] - at[3], 30.0);  // T2 waited for T1's rollback
@@ -280,7 +283,7 @@ const std::vector<std::string> kPriceEvents = {
 
 TEST(Isolation7, OrderUsesThePricesReadBeforeTheIncrease) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation7", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation7", kWarehouses));
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
   OrderTotals before = OrderTotals::of(sql);
@@ -294,8 +297,8 @@ TEST(Isolation7, OrderUsesThePricesReadBeforeTheIncrease) {
   std::vector<double> t3 = schedule(
       run.out, {"T3(Increase the price of items) start", "T3(Increase the price of items) end",
                 "T4(Query I_PRICE from items x and y) start"});
-  ASSERT_EQ(at.size(), 8u) << run.result.output;
-  ASSERT_EQ(t3.size(), 3u) << run.result.output;
+  ASSERT_EQ(at.size(), 8u) << run.output;
+  ASSERT_EQ(t3.size(), 3u) << run.output;
   EXPECT_GE(at[4] - at[2], kLateThreadDelay - kThreadStartSlack);  // T3 starts 20 s after T2
   EXPECT_GE(t3[1] - at[3], 30.0);                                  // and waits for T2 to end
 
@@ -309,7 +312,7 @@ TEST(Isolation7, OrderUsesThePricesReadBeforeTheIncrease) {
 
 TEST(Isolation7, FailsWhenThePriceIncreaseCommitsDuringTheOrder) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation7_nl", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation7_nl", kWarehouses));
   NonLockingProcedures nonLocking(db);
   ASSERT_TRUE(nonLocking.ok());
   ProgramRun run;
@@ -320,7 +323,7 @@ TEST(Isolation7, FailsWhenThePriceIncreaseCommitsDuringTheOrder) {
                                "T4(Query I_PRICE from items x and y) start",
                                "T4(Query I_PRICE from items x and y) end"});
   std::vector<double> at = schedule(run.out, events);
-  ASSERT_EQ(at.size(), 9u) << run.result.output;
+  ASSERT_EQ(at.size(), 9u) << run.output;
   EXPECT_LT(at[5] - at[4], 5.0);  // T3 did not wait for T2
 
   // Line 1 was read before the increase, lines 2 and 3 after it.
@@ -347,7 +350,7 @@ TEST(Isolation7, FailsWhenThePriceIncreaseCommitsDuringTheOrder) {
 // ones, yet the verdict is failed.
 TEST(Isolation7, FailsWhenThePriceIncreaseFails) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation7_t3", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation7_t3", kWarehouses));
   ASSERT_TRUE(
       db.admin("CREATE TRIGGER frozen_prices BEFORE UPDATE ON ITEM FOR EACH ROW "
                "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'prices are frozen';"));
@@ -357,7 +360,7 @@ TEST(Isolation7, FailsWhenThePriceIncreaseFails) {
   int error = findLine(run.out, "T3 ERROR");
   EXPECT_GT(error, findLine(run.out, "T3(Increase the price of items) start"));
   EXPECT_EQ(findLine(run.out, "T3(Increase the price of items) end"), -1);
-  EXPECT_NE(run.result.output.find("prices are frozen"), std::string::npos) << run.result.output;
+  EXPECT_NE(run.output.find("prices are frozen"), std::string::npos) << run.output;
   Prices p = readPrices(run.out);
   EXPECT_EQ(p.newX, p.oldX);
   EXPECT_EQ(p.newY, p.oldY);
@@ -369,14 +372,14 @@ TEST(Isolation7, FailsWhenThePriceIncreaseFails) {
 
 TEST(Isolation9, BothReadsOfT1FindTheSameOrder) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation9", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation9", kWarehouses));
   ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation9", &run));
 
   const char kPause[] = "- T1 paused after reading the ORDER table for selected customer.";
   std::vector<double> at =
       schedule(run.out, {"T1(Order-Status) start", kPause, "T2(New-Order) start"});
-  ASSERT_EQ(at.size(), 3u) << run.result.output;
+  ASSERT_EQ(at.size(), 3u) << run.output;
   EXPECT_GE(at[2] - at[0], kSecondThreadDelay - kThreadStartSlack);
   // Both end after T2's start, in the order the database's locks allow.
   std::vector<double> t1 = schedule(run.out, {"T2(New-Order) start", "T1(Order-Status) end"});
@@ -405,7 +408,7 @@ TEST(Isolation9, BothReadsOfT1FindTheSameOrder) {
 // phantom was ever attempted.
 TEST(Isolation9, FailsWhenT2RollsBack) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation9_t2", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation9_t2", kWarehouses));
   ASSERT_TRUE(db.admin("DELETE FROM ITEM WHERE I_ID = 5009;"));  // T2's fifth item
   ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation9", &run));
@@ -415,7 +418,7 @@ TEST(Isolation9, FailsWhenT2RollsBack) {
   CustomerRows rows(sql, run);
   long long latest = rows.latestOrder();
   std::string o = std::to_string(latest);
-  EXPECT_EQ(findLine(run.out, "Error New Order Transaction!"), -1) << run.result.output;
+  EXPECT_EQ(findLine(run.out, "Error New Order Transaction!"), -1) << run.output;
   expectReport(run, {"T1 Order ID: " + o + " -> " + o, "",
                      "New order results:", "T2 Customer last name: " + rows.lastName(),
                      "T2 Order ID: " + std::to_string(rows.nextOrder()), "T2 # order lines: 5",
@@ -427,7 +430,7 @@ TEST(Isolation9, FailsWhenT2RollsBack) {
 // anything: failed, with the report as it stands.
 TEST(Isolation9, FailsWhenT1FailsBeforeItsFirstRead) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation9_t1", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation9_t1", kWarehouses));
   ASSERT_TRUE(refdb("faults on --db " + db.name()));
   {
     Sql sql;
@@ -442,7 +445,7 @@ TEST(Isolation9, FailsWhenT1FailsBeforeItsFirstRead) {
 
   std::vector<double> at = schedule(run.out, {"T1(Order-Status) start", "T1(Order-Status) end",
                                               "T2(New-Order) start", "T2(New-Order) end"});
-  EXPECT_EQ(at.size(), 4u) << run.result.output;
+  EXPECT_EQ(at.size(), 4u) << run.output;
   int error = findLine(run.out, "Error Order Status Transaction!");
   EXPECT_GT(error, findLine(run.out, "T1(Order-Status) start"));
   EXPECT_LT(error, findLine(run.out, "T1(Order-Status) end"));

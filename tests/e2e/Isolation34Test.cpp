@@ -18,7 +18,7 @@ std::string where(const ProgramRun& run) {
 
 TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation3", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation3", kWarehouses));
   ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation3", &run));
   const auto& out = run.out;
@@ -28,8 +28,8 @@ TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
   // T1 prints its end only after its commit returned, so the two end lines may
   // come in either order.
   std::vector<double> t2At = schedule(out, {"T2(New-Order) start", "T2(New-Order) end"});
-  ASSERT_EQ(at.size(), 4u) << run.result.output;
-  ASSERT_EQ(t2At.size(), 2u) << run.result.output;
+  ASSERT_EQ(at.size(), 4u) << run.output;
+  ASSERT_EQ(t2At.size(), 2u) << run.output;
   EXPECT_GE(at[2] - at[0], 10 - kThreadStartSlack);  // T2 starts 10 s after T1
   EXPECT_GE(at[3] - at[1], 30.0);                    // T1 holds its locks 30 s
   EXPECT_GE(t2At[1] - at[1], 30.0);                  // T2 could only end after T1
@@ -72,7 +72,7 @@ TEST(Isolation3, T2WaitsForT1sCommitAndTakesTheNextOrderNumber) {
 
 TEST(Isolation4, T2WaitsForT1sRollbackAndTakesT1sOrderNumber) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation4", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation4", kWarehouses));
   ProgramRun run;
   ASSERT_NO_FATAL_FAILURE(runIsolation(db, "isolation4", &run));
   const auto& out = run.out;
@@ -82,8 +82,8 @@ TEST(Isolation4, T2WaitsForT1sRollbackAndTakesT1sOrderNumber) {
   // T1 prints its end only after its rollback returned, so the two end lines may
   // come in either order.
   std::vector<double> t2At = schedule(out, {"T2(New-Order) start", "T2(New-Order) end"});
-  ASSERT_EQ(at.size(), 4u) << run.result.output;
-  ASSERT_EQ(t2At.size(), 2u) << run.result.output;
+  ASSERT_EQ(at.size(), 4u) << run.output;
+  ASSERT_EQ(t2At.size(), 2u) << run.output;
   EXPECT_GE(at[2] - at[0], 10 - kThreadStartSlack);
   EXPECT_GE(at[3] - at[1], 30.0);
   EXPECT_GE(t2At[1] - at[1], 30.0);

@@ -68,7 +68,7 @@ std::map<long long, std::string> newOrders(Sql& sql, long long w) {
 
 std::map<long long, std::map<long long, std::string>> allNewOrders(Sql& sql) {
   std::map<long long, std::map<long long, std::string>> all;
-  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) all[w] = newOrders(sql, w);
+  for (long long w = 1; w <= kWarehouses; ++w) all[w] = newOrders(sql, w);
   return all;
 }
 
@@ -93,7 +93,7 @@ void checkBalanceTest(TestDatabase& db, int test) {
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
   std::map<std::pair<long long, long long>, long long> before;
-  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) {
+  for (long long w = 1; w <= kWarehouses; ++w) {
     for (long long d = 1; d <= 10; ++d) before[{w, d}] = oldest(sql, w, d);
   }
 
@@ -113,8 +113,8 @@ void checkBalanceTest(TestDatabase& db, int test) {
   // T1 prints its end only after its commit or rollback returned, so the two
   // end lines may come in either order.
   std::vector<double> t2 = schedule(out, {"T2(Payment) start", "T2(Payment) end"});
-  ASSERT_EQ(at.size(), 4u) << run.result.output;
-  ASSERT_EQ(t2.size(), 2u) << run.result.output;
+  ASSERT_EQ(at.size(), 4u) << run.output;
+  ASSERT_EQ(t2.size(), 2u) << run.output;
   // T2 starts 10 s after T1 (T1's line may wait a little for the scheduler).
   EXPECT_GE(at[2] - at[0], 10 - kThreadStartSlack);
   EXPECT_GE(at[3] - at[1], 30.0);  // T1 holds its locks 30 s
@@ -140,10 +140,9 @@ void checkBalanceTest(TestDatabase& db, int test) {
   report.push_back("");
   report.push_back("Isolation test " + std::to_string(test) + " passed");
   ASSERT_GE(out.size(), report.size());
-  EXPECT_EQ(std::vector<std::string>(out.end() - report.size(), out.end()), report)
-      << run.result.output;
+  EXPECT_EQ(std::vector<std::string>(out.end() - report.size(), out.end()), report) << run.output;
   if (!commit) {
-    EXPECT_FALSE(hasLineStarting(out, "Add delivery")) << run.result.output;
+    EXPECT_FALSE(hasLineStarting(out, "Add delivery")) << run.output;
   }
 
   // The Delivery took each district's oldest order of the warehouse, or
@@ -157,24 +156,24 @@ void checkBalanceTest(TestDatabase& db, int test) {
 
 TEST(Isolation5, PaymentWaitsForTheCommittedDeliveryAndPaysFromItsBalance) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation5", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation5", kWarehouses));
   checkBalanceTest(db, 5);
 }
 
 TEST(Isolation6, PaymentWaitsForTheRolledBackDeliveryAndPaysFromTheOldBalance) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation6", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation6", kWarehouses));
   checkBalanceTest(db, 6);
 }
 
 TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation8", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation8", kWarehouses));
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
   auto before = allNewOrders(sql);
   std::map<std::pair<long long, long long>, long long> first;
-  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) {
+  for (long long w = 1; w <= kWarehouses; ++w) {
     for (long long d = 1; d <= 10; ++d) first[{w, d}] = oldest(sql, w, d);
   }
 
@@ -186,14 +185,14 @@ TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
                      "- T1 paused after reading the NEW-ORDER table for selected district.",
                      "T2(New-Order) start", "T1(Delivery) end"});
   std::vector<double> t2 = schedule(out, {"T2(New-Order) start", "T2(New-Order) end"});
-  ASSERT_EQ(at.size(), 4u) << run.result.output;
-  ASSERT_EQ(t2.size(), 2u) << run.result.output;
+  ASSERT_EQ(at.size(), 4u) << run.output;
+  ASSERT_EQ(t2.size(), 2u) << run.output;
   EXPECT_GE(at[2] - at[0], 20 - kThreadStartSlack);  // T2 starts 20 s after T1
   EXPECT_GE(at[3] - at[1], 30.0);                    // T1's pause at the empty district
 
   long long order = valueAfter(out, "T2 Order ID: ");
   int i = findLine(out, "Delivery results");
-  ASSERT_GE(i, 1) << run.result.output;
+  ASSERT_GE(i, 1) << run.output;
   EXPECT_EQ(out[i - 1], "");
   for (long long d = 1; d <= 10; ++d) {
     char line[32];
@@ -206,7 +205,7 @@ TEST(Isolation8, DeliveryMissesThePhantomAndTheDistrictGetsItsRowsBack) {
   EXPECT_EQ(out[i + 15], "T2 # order lines: 5");
   EXPECT_EQ(out[i + 16], "");
   EXPECT_EQ(out[i + 17], "Isolation test 8 passed");
-  ASSERT_EQ(out.size(), static_cast<size_t>(i + 18)) << run.result.output;
+  ASSERT_EQ(out.size(), static_cast<size_t>(i + 18)) << run.output;
 
   // The district holds its former rows plus T2's order; nothing else moved,
   // and T1's rollback left the other districts as they were.
@@ -267,7 +266,7 @@ std::vector<std::string> awaitPause(pid_t pid, const std::string& file) {
 
 TEST(Isolation8, SigintDuringT1sPauseMovesTheRowsBack) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation8_sigint", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation8_sigint", kWarehouses));
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
   auto before = allNewOrders(sql);
@@ -304,7 +303,7 @@ TEST(Isolation8, SigintDuringT1sPauseMovesTheRowsBack) {
 // program ends at once and says how to find and move the rows.
 TEST(Isolation8, SecondSigintEndsAtOnceAndSaysWhereTheRowsAre) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation8_sigint2", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation8_sigint2", kWarehouses));
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
   auto before = allNewOrders(sql);
@@ -356,7 +355,7 @@ TEST(Isolation8, SecondSigintEndsAtOnceAndSaysWhereTheRowsAre) {
 // then no phantom test, whatever it finds: failed, and the reason says so.
 TEST(Isolation8, T1RunAgainAfterItsPauseIsNoPhantomTest) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation8_rerun", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation8_rerun", kWarehouses));
   ASSERT_TRUE(db.enableFaults());
   // T1 run again and T2 can lock each other out until a lock wait times out
   // (180 s on the reference server): 15 s here, still longer than T2's wait
@@ -402,12 +401,12 @@ TEST(Isolation8, T1RunAgainAfterItsPauseIsNoPhantomTest) {
 
 TEST(Isolation8, RowsLeftInDistrict255AreRefusedAndRepairedByHand) {
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_isolation8_refuse", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_isolation8_refuse", kWarehouses));
   Sql sql;
   ASSERT_TRUE(sql.ok()) << sql.lastError();
   auto loaded = allNewOrders(sql);
   // What a killed run leaves behind, in every warehouse the program may draw.
-  for (long long w = 1; w <= TEST_WAREHOUSES; ++w) {
+  for (long long w = 1; w <= kWarehouses; ++w) {
     ASSERT_TRUE(sql.exec("UPDATE NEW_ORDER SET NO_D_ID = 255 WHERE" + key(w, 3) +
                          " ORDER BY NO_O_ID LIMIT 3"))
         << sql.lastError();
@@ -429,7 +428,7 @@ TEST(Isolation8, RowsLeftInDistrict255AreRefusedAndRepairedByHand) {
   // The repair command: lists where the rows fit, refuses a wrong district,
   // moves them back to the right one.
   std::string repair = programPath("repair-new-order") + " ";
-  for (long long ww = 1; ww <= TEST_WAREHOUSES; ++ww) {
+  for (long long ww = 1; ww <= kWarehouses; ++ww) {
     std::string n = std::to_string(ww);
     RunResult list = run(repair + n);
     EXPECT_EQ(list.status, 0) << list.output;

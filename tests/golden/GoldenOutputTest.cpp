@@ -53,7 +53,7 @@ std::string masked(const std::string& output) {
 class GoldenOutput : public testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenOutput, SameAsTheCapture) {
-  if (TEST_WAREHOUSES != 2) GTEST_SKIP() << "the captures are of a build for 2 warehouses";
+  if (kWarehouses != 2) GTEST_SKIP() << "the captures are of a build for 2 warehouses";
   const std::string program = GetParam();
   std::string name = "golden_" + program;
   TestDatabase db;

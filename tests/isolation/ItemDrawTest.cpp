@@ -5,6 +5,9 @@
 
 namespace {
 
+using acidkit::ItemPair;
+using acidkit::itemsFromDraws;
+
 TEST(ItemDraw, YLiesOneToAThousandAfterXAndWrapsToOne) {
   struct Case {
     int drawX, drawY;

@@ -7,6 +7,8 @@ set -uo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 refdb=$repo/db/refdb
+# shellcheck source=tests/support/checks.sh
+source "$repo/tests/support/checks.sh"
 state=$(mktemp -d /tmp/acidkit-refdb-test.XXXXXX)
 chmod 755 "$state"
 export ACIDKIT_STATE=$state
@@ -15,39 +17,9 @@ export ACIDKIT_ODBC_SYSTEM=0
 export ACIDKIT_BUFFER_POOL=256M
 unset ODBCSYSINI ODBCINI
 
-failures=0
-helpers=()
-fail() {
-  printf 'FAIL: %s\n' "$1"
-  [[ -n ${2:-} ]] && printf '%s\n' "$2" | sed 's/^/    /'
-  failures=$((failures + 1))
-}
-cleanup() {
-  "$refdb" stop >/dev/null 2>&1
-  local pid
-  for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null; done
-  rm -rf "$state"
-}
-trap cleanup EXIT
-
-# expect STATUS PATTERN COMMAND...: runs COMMAND, checks its exit status and
-# that its output matches the extended regular expression PATTERN.
-expect() {
-  local want=$1 pattern=$2 out rc
-  shift 2
-  out=$("$@" 2>&1)
-  rc=$?
-  if [[ $rc != "$want" ]]; then
-    fail "'$*' exited $rc, expected $want" "$out"
-  elif ! grep -Eq -- "$pattern" <<<"$out"; then
-    fail "'$*' printed no line matching /$pattern/" "$out"
-  fi
-}
-
-if [[ -n $(ss -Hltn "sport = :$ACIDKIT_PORT" 2>/dev/null) ]]; then
-  echo "port $ACIDKIT_PORT is taken; set REFDB_TEST_PORT to a free port"
-  exit 1
-fi
+# shellcheck source=tests/refdb/lifecycle.sh
+source "$repo/tests/refdb/lifecycle.sh"
+lifecycle_setup "$ACIDKIT_PORT" "$refdb"
 
 # Stopped server: status 3, stop harmless, database commands say to start.
 expect 3 'server: +stopped' "$refdb" status
@@ -79,20 +51,9 @@ expect 1 'denied' user_sql -N other_lifecycle -e 'SELECT 1'
 expect 0 "export ODBCSYSINI=$state/odbc" "$refdb" env
 expect 0 '^\[TESTDB\]$' env ODBCSYSINI="$state/odbc" ODBCINI="$state/odbc/odbc.ini" odbcinst -q -s
 expect 0 '^\[acidkit\]$' env ODBCSYSINI="$state/odbc" odbcinst -q -d
-mkdir -p "$state/side"
-expect 0 "export ODBCINI=$state/side/odbc.ini" "$refdb" odbcini acidkit_lifecycle "$state/side"
-expect 0 "^Database *= *acidkit_lifecycle$" cat "$state/side/odbc.ini"
-expect 0 "^Port *= *$ACIDKIT_PORT$" cat "$state/side/odbc.ini"
-
-# Refusals.
-expect 1 'refusing to drop' "$refdb" drop-db acidkit
-expect 1 'not allowed' "$refdb" drop-db mysql
-expect 1 'not allowed' "$refdb" odbcini 'x;y' "$state/side"
-expect 1 'does not exist' "$refdb" procedures locking --db acidkit_nosuchdb
-expect 1 'unknown procedure set' "$refdb" procedures sometimes --db acidkit_lifecycle
-expect 1 'usage' "$refdb" load many
+# ... and the refusals.
+shared_checks "$ACIDKIT_PORT" mysql "$refdb"
 expect 0 'dropped acidkit_lifecycle' "$refdb" drop-db acidkit_lifecycle
-expect 2 'usage' "$refdb"
 expect 0 'usage' "$refdb" --help
 
 # Stop; a second stop is harmless; status says stopped again.
@@ -106,20 +67,13 @@ expect 0 '^1$' "$refdb" sql -N -e 'SELECT COUNT(*) FROM information_schema.SCHEM
 expect 0 'stopped' "$refdb" stop
 
 # A pid file that names someone else's process: neither running nor stopped.
-sleep 300 &
-helpers+=($!)
-echo "${helpers[-1]}" >"$state/run/mysqld.pid"
+foreign_pid "$state/run/mysqld.pid"
 expect 3 'stopped' "$refdb" status
 expect 0 'not running' "$refdb" stop
 kill -0 "${helpers[-1]}" 2>/dev/null || fail "db/refdb stop ended a process it did not start"
 
 # A port held by another program.
-python3 -c '
-import socket, sys, time
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(); time.sleep(300)' "$ACIDKIT_PORT" &
-helpers+=($!)
-for _ in $(seq 50); do [[ -n $(ss -Hltn "sport = :$ACIDKIT_PORT") ]] && break; sleep 0.1; done
+hold_port "$ACIDKIT_PORT"
 expect 1 "port $ACIDKIT_PORT on 127.0.0.1 is in use by python3" "$refdb" start
 kill "${helpers[-1]}"
 
@@ -129,8 +83,4 @@ rm -rf "$state/data"
 expect 1 "MB free on the disk of $state" env ACIDKIT_MIN_FREE_MB=999999999 "$refdb" start
 [[ ! -e $state/data ]] || fail "a refused start left a data directory behind"
 
-if ((failures)); then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all db/refdb lifecycle checks passed"
+finish_checks "all db/refdb lifecycle checks passed"

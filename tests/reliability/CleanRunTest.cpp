@@ -29,7 +29,7 @@ TEST_P(CleanRun, PassesWithoutFindingsOrHeldHandles) {
   const Case& c = GetParam();
   CheckedDatabase db;
   ASSERT_TRUE(db.create(std::string("clean_") + c.program + "_" + checkerName(c.checker)));
-  ProgramRun run = db.run(c.program, c.checker);
+  CheckedRun run = db.run(c.program, c.checker);
   std::cout << c.program << " (" << checkerName(c.checker) << "): " << run.seconds << " s, "
             << run.ledger.text << "\n";
   std::string what = c.program + " " + checkerName(c.checker);

@@ -22,7 +22,7 @@ namespace {
 
 const std::string kRule(45, '=');
 
-std::vector<std::string> idLines(const Ids& ids) {
+std::vector<std::string> idLines(const ProgramRun& ids) {
   return {"W_ID : " + std::to_string(ids.w), "D_ID : " + std::to_string(ids.d),
           "C_ID : " + std::to_string(ids.c), ""};
 }
@@ -52,7 +52,7 @@ std::vector<std::string> failedTransaction(const std::string& message,
   return {"", message, "", message, errorLine};
 }
 
-void expectStatus(const ProgramRun& run, int status, const std::string& what) {
+void expectStatus(const CheckedRun& run, int status, const std::string& what) {
   EXPECT_EQ(run.status, status) << what << "\n" << run.output;
 }
 
@@ -70,12 +70,11 @@ TEST_P(Unreachable, ReportsTheConnectFailureAndReleasesEverything) {
   const std::string& m = connect.message;
   ASSERT_NE(m, "");
 
-  ProgramRun run = db.run(program);
-  const Ids ids = idsOf(run);
+  CheckedRun run = db.run(program);
   std::vector<std::string> expected;
   int status = 1;
   if (program == "isolation1") {
-    expected = idLines(ids) + std::vector<std::string>{"T1(New-Order) start",
+    expected = idLines(run) + std::vector<std::string>{"T1(New-Order) start",
                                                        "",
                                                        m,
                                                        "Error New Order Transaction!",
@@ -90,24 +89,24 @@ TEST_P(Unreachable, ReportsTheConnectFailureAndReleasesEverything) {
                                                        m,
                                                        "Error Order Status Transaction0!"};
   } else if (program == "isolation2") {
-    expected = idLines(ids) + std::vector<std::string>{"T0(Order-Status) start", "", m,
+    expected = idLines(run) + std::vector<std::string>{"T0(Order-Status) start", "", m,
                                                        "Error Order Status Transaction0!"};
   } else if (program == "isolation3" || program == "isolation4") {
-    expected = idLines(ids) + std::vector<std::string>{"", m, "Error D_NEXT_O_ID"};
+    expected = idLines(run) + std::vector<std::string>{"", m, "Error D_NEXT_O_ID"};
   } else if (program == "isolation5" || program == "isolation6") {
     expected = {"", m, "Error C_ID"};
   } else if (program == "isolation7") {
-    expected = idLines(ids) + std::vector<std::string>{"T1(Query I_PRICE from items x and y) start",
+    expected = idLines(run) + std::vector<std::string>{"T1(Query I_PRICE from items x and y) start",
                                                        "", m, "Error I_PRICE"};
   } else if (program == "isolation8") {
     // It first makes sure that no earlier run left rows in district 255.
-    expected = idLines(ids) +
+    expected = idLines(run) +
                std::vector<std::string>{
-                   "", m, "Error reading district 255 of warehouse " + std::to_string(ids.w)};
+                   "", m, "Error reading district 255 of warehouse " + std::to_string(run.w)};
   } else if (program == "isolation9") {
     // Both transactions failed: the verdict cannot be "passed".
     status = 0;
-    expected = idLines(ids) + std::vector<std::string>{"T1(Order-Status) start",
+    expected = idLines(run) + std::vector<std::string>{"T1(Order-Status) start",
                                                        "",
                                                        m,
                                                        "Error Order Status Transaction!",
@@ -168,7 +167,7 @@ struct MissingRowCase {
   std::string table;  // emptied while the program runs
   int status;
   // Lines expected, given the run's ids and the server's message prefix.
-  std::function<std::vector<std::string>(const Ids&, const std::string&)> lines;
+  std::function<std::vector<std::string>(const ProgramRun&, const std::string&)> lines;
   bool exact = true;  // else: these lines in this order among others
   // Tables that the failed run must leave exactly as they were (all nine when empty).
   std::vector<std::string> unchanged = {};
@@ -178,39 +177,39 @@ std::vector<MissingRowCase> missingRowCases() {
   const std::string noRow = "no row: ";
   return {
       {"next order number of a missing district", "isolation3", "DISTRICT", 1,
-       [=](const Ids& i, const std::string& p) {
+       [=](const ProgramRun& i, const std::string& p) {
          std::string m =
              p + noRow + "DISTRICT D_W_ID=" + std::to_string(i.w) + " D_ID=" + std::to_string(i.d);
          return idLines(i) + std::vector<std::string>{m, "", m, "Error D_NEXT_O_ID"};
        }},
       {"customer of a district without undelivered orders", "isolation5", "NEW_ORDER", 1,
-       [=](const Ids&, const std::string& p) {
+       [=](const ProgramRun&, const std::string& p) {
          std::string m =
              "~" + literal(p + noRow) + "undelivered order in NO_W_ID=\\d+ NO_D_ID=\\d+";
          return std::vector<std::string>{m, "", m, "Error C_ID"};
        }},
       {"moving the rows of a district that has none", "isolation8", "NEW_ORDER", 1,
-       [=](const Ids& i, const std::string&) {
+       [=](const ProgramRun& i, const std::string&) {
          // The update matches no row: SQL_NO_DATA, no diagnostic record, so
          // both diagnostic lines print the empty buffer.
          return idLines(i) +
                 std::vector<std::string>{"", "", "", "Error remove all rows(NEW-ORDER)"};
        }},
       {"price of a missing item", "isolation7", "ITEM", 1,
-       [=](const Ids& i, const std::string& p) {
+       [=](const ProgramRun& i, const std::string& p) {
          std::string m = "~" + literal(p + noRow) + "ITEM I_ID=\\d+";
          return idLines(i) + std::vector<std::string>{"T1(Query I_PRICE from items x and y) start",
                                                       m, "", m, "Error I_PRICE"};
        }},
       {"Order-Status of a missing customer on the main thread", "isolation2", "CUSTOMER", 1,
-       [=](const Ids& i, const std::string& p) {
+       [=](const ProgramRun& i, const std::string& p) {
          std::string m = p + noRow + "CUSTOMER C_W_ID=" + std::to_string(i.w) +
                          " C_D_ID=" + std::to_string(i.d) + " C_ID=" + std::to_string(i.c);
          return idLines(i) + std::vector<std::string>{"T0(Order-Status) start"} +
                 failedTransaction(m, "Error Order Status Transaction0!");
        }},
       {"New-Order of a missing customer", "isolation3", "CUSTOMER", 0,
-       [=](const Ids& i, const std::string& p) {
+       [=](const ProgramRun& i, const std::string& p) {
          std::string m = p + noRow + "CUSTOMER C_W_ID=" + std::to_string(i.w) +
                          " C_D_ID=" + std::to_string(i.d) + " C_ID=" + std::to_string(i.c);
          return std::vector<std::string>{"T1(New-Order) start"} +
@@ -231,7 +230,7 @@ std::vector<MissingRowCase> missingRowCases() {
        "isolation5",
        "ORDER_LINE",
        0,
-       [=](const Ids& i, const std::string&) {
+       [=](const ProgramRun& i, const std::string&) {
          // The ORDER_LINE update matches no row: SQL_NO_DATA without a
          // diagnostic record, so only the connection's (empty) line.
          return std::vector<std::string>{"T1(Delivery) start",
@@ -248,7 +247,7 @@ std::vector<MissingRowCase> missingRowCases() {
        false,
        {"NEW_ORDER", "ORDERS", "ORDER_LINE", "STOCK", "ITEM"}},
       {"atomicity reads of a missing customer", "atom", "CUSTOMER", 0,
-       [=](const Ids&, const std::string& p) {
+       [=](const ProgramRun&, const std::string& p) {
          std::vector<std::string> one = {"Row from customer before transaction",
                                          std::string(36, '=')};
          one = one +
@@ -262,7 +261,7 @@ std::vector<MissingRowCase> missingRowCases() {
        },
        false},
       {"warehouse sample of an empty WAREHOUSE table", "consist", "WAREHOUSE", 1,
-       [=](const Ids&, const std::string& p) {
+       [=](const ProgramRun&, const std::string& p) {
          return diagnosticBlock("45000", "1644", p + noRow + "WAREHOUSE is empty") +
                 std::vector<std::string>{"CONSISTENCY TEST FAILED!", "CONSISTENCY TEST FAILED!"};
        },
@@ -278,7 +277,7 @@ TEST(MissingRow, EveryProcedureThatMustFailEndsItsProgramAsDocumented) {
   for (const MissingRowCase& c : missingRowCases()) {
     SCOPED_TRACE(c.name);
     std::map<std::string, std::string> before = db.checksums();
-    ProgramRun run;
+    CheckedRun run;
     {
       HiddenTable hidden(db, c.table);
       run = db.run(c.program);
@@ -287,7 +286,7 @@ TEST(MissingRow, EveryProcedureThatMustFailEndsItsProgramAsDocumented) {
               << " s\n";
     std::string what = c.name + " (" + c.program + ")";
     expectStatus(run, c.status, what);
-    std::vector<std::string> expected = c.lines(idsOf(run), prefix);
+    std::vector<std::string> expected = c.lines(run, prefix);
     if (c.exact) {
       expectExactLines(run, expected, what);
     } else {
@@ -359,7 +358,7 @@ TEST_P(Retry, FiveFailuresAreRetriedSilentlyTheSixthFailsTheTransaction) {
     ASSERT_TRUE(sql.ok()) << sql.lastError();
     const long long history = historyRows(sql), orderCount = orders(sql),
                     newOrderCount = newOrders(sql);
-    ProgramRun run = db.run(c.program);
+    CheckedRun run = db.run(c.program);
     std::string what = c.program + ", " + std::to_string(failures) + " failures at " + c.point;
     std::cout << what << ": exit " << run.status << ", " << run.seconds << " s\n";
     expectStatus(run, 0, what);
@@ -434,7 +433,7 @@ class LockWait : public testing::Test {
 TEST_F(LockWait, TransactionsRetryOnTheTimeoutSixTimesThenReport) {
   ASSERT_TRUE(prepare("transaction"));
   std::map<std::string, std::string> before = db_.checksums();
-  ProgramRun run;
+  CheckedRun run;
   {
     RowLocker locker("SELECT COUNT(*) FROM STOCK FOR UPDATE");
     run = db_.run("isolation3", Checker::kSanitized, 120);
@@ -465,16 +464,16 @@ TEST_F(LockWait, TransactionsRetryOnTheTimeoutSixTimesThenReport) {
 
 TEST_F(LockWait, ASideConnectionReportsTheTimeoutAtOnce) {
   ASSERT_TRUE(prepare("side"));
-  ProgramRun run;
+  CheckedRun run;
   {
     RowLocker locker("SELECT COUNT(*) FROM DISTRICT FOR UPDATE");
     run = db_.run("isolation3", Checker::kSanitized, 60);
   }
   expectStatus(run, 1, "isolation3");
-  expectExactLines(run,
-                   idLines(idsOf(run)) + std::vector<std::string>{lockTimeout_, "", lockTimeout_,
-                                                                  "Error D_NEXT_O_ID"},
-                   "isolation3");
+  expectExactLines(
+      run,
+      idLines(run) + std::vector<std::string>{lockTimeout_, "", lockTimeout_, "Error D_NEXT_O_ID"},
+      "isolation3");
   EXPECT_LT(run.seconds, 20);
   expectNoHandlesHeld(run, "isolation3");
 }
@@ -500,7 +499,7 @@ int pidRunningIn(const std::string& dir, const std::string& name) {
     std::error_code ec;
     auto cwd = std::filesystem::read_symlink(entry.path() / "cwd", ec);
     if (ec || cwd != std::filesystem::canonical(dir, ec)) continue;
-    std::string comm = readText(entry.path().string() + "/comm");
+    std::string comm = readFile(entry.path().string() + "/comm");
     if (comm == name + "\n") return std::atoi(pid.c_str());
   }
   return -1;
@@ -527,15 +526,15 @@ TEST(Isolation8Release, ASignalDuringTheReleaseUsesNoReleasedHandle) {
   for (int i = 0; i < 1200 && !std::filesystem::exists(dir + "/ledger.env-freed"); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ASSERT_TRUE(std::filesystem::exists(dir + "/ledger.env-freed")) << readText(dir + "/out");
+  ASSERT_TRUE(std::filesystem::exists(dir + "/ledger.env-freed")) << readFile(dir + "/out");
   const int pid = pidRunningIn(dir, "isolation8");
   ASSERT_GT(pid, 0);
   ASSERT_EQ(kill(pid, SIGINT), 0);
-  for (int i = 0; i < 200 && readText(dir + "/status").empty(); ++i) {
+  for (int i = 0; i < 200 && readFile(dir + "/status").empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ProgramRun run =
-      db.collect(dir, std::atoi(readText(dir + "/status").c_str()), readText(dir + "/out"));
+  CheckedRun run =
+      db.collect(dir, std::atoi(readFile(dir + "/status").c_str()), readFile(dir + "/out"));
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_EQ(run.output.find("Interrupted by SIGINT"), std::string::npos) << run.output;
   expectLinesInOrder(

@@ -192,17 +192,17 @@ TEST(ServerKill, EveryPausedProgramReportsTheLossReachesItsVerdictAndLosesNothin
   // No program may hang: all end within the pause and a margin.
   for (size_t i = 0; i < dbs.size(); ++i) {
     while (Clock::now() < killed + std::chrono::seconds(150) &&
-           readText(runDirs[i] + "/status").empty()) {
+           readFile(runDirs[i] + "/status").empty()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
   }
   for (size_t i = 0; i < dbs.size(); ++i) {
     const Expectation& e = expected[i];
     SCOPED_TRACE(e.program);
-    std::string status = readText(runDirs[i] + "/status");
-    ASSERT_FALSE(status.empty()) << e.program << " did not end:\n" << readText(runDirs[i] + "/out");
-    ProgramRun run =
-        dbs[i].collect(runDirs[i], std::atoi(status.c_str()), readText(runDirs[i] + "/out"));
+    std::string status = readFile(runDirs[i] + "/status");
+    ASSERT_FALSE(status.empty()) << e.program << " did not end:\n" << readFile(runDirs[i] + "/out");
+    CheckedRun run =
+        dbs[i].collect(runDirs[i], std::atoi(status.c_str()), readFile(runDirs[i] + "/out"));
     EXPECT_EQ(run.status, 0) << run.output;
     // The waiting transaction had started before the kill.
     int start = findLine(run.out, e.waitingStart);
@@ -215,7 +215,7 @@ TEST(ServerKill, EveryPausedProgramReportsTheLossReachesItsVerdictAndLosesNothin
     expectNoHandlesHeld(run, e.program);
     EXPECT_EQ(dbs[i].checksums(), before[i]) << e.program << ": the database changed";
     // The kit's own check of the database afterwards.
-    ProgramRun consist = dbs[i].run("consist");
+    CheckedRun consist = dbs[i].run("consist");
     EXPECT_EQ(consist.status, 0) << consist.output;
     EXPECT_NE(findLine(consist.out, "All consistency tests passed"), -1) << consist.output;
   }
@@ -252,23 +252,22 @@ TEST(ServerKill, Isolation8CannotTellWhereTheRowsAreAndSaysSo) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     moving = server.refdb("sql -N -e \"SELECT INFO FROM information_schema.PROCESSLIST\"").output;
   }
-  ASSERT_NE(moving.find("SLEEP(20)"), std::string::npos) << readText(dir + "/out");
+  ASSERT_NE(moving.find("SLEEP(20)"), std::string::npos) << readFile(dir + "/out");
   const int pid = server.pid();
   ASSERT_GT(pid, 0);
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   while (kill(pid, 0) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   // The server stays down until the program has ended.
-  while (Clock::now() < deadline + std::chrono::seconds(60) && readText(dir + "/status").empty()) {
+  while (Clock::now() < deadline + std::chrono::seconds(60) && readFile(dir + "/status").empty()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  std::string status = readText(dir + "/status");
-  ASSERT_FALSE(status.empty()) << "isolation8 hangs:\n" << readText(dir + "/out");
-  ProgramRun run = db.collect(dir, std::atoi(status.c_str()), readText(dir + "/out"));
+  std::string status = readFile(dir + "/status");
+  ASSERT_FALSE(status.empty()) << "isolation8 hangs:\n" << readFile(dir + "/out");
+  CheckedRun run = db.collect(dir, std::atoi(status.c_str()), readFile(dir + "/out"));
   ASSERT_TRUE(instance.start());
 
   EXPECT_EQ(run.status, 1) << run.output;
-  const Ids ids = idsOf(run);
-  const std::string w = std::to_string(ids.w), d = std::to_string(ids.d);
+  const std::string w = std::to_string(run.w), d = std::to_string(run.d);
   expectLinesInOrder(
       run,
       {"Error remove all rows(NEW-ORDER)",
@@ -308,7 +307,7 @@ TEST(ServerFrozen, TheDataSourceTimeoutsEndEveryWaitWithAReport) {
   ASSERT_TRUE(db.create("frozen", server));
 
   // The data source bounds every wait, longer than the longest lock wait.
-  const std::string ini = readText(db.plainIniDir() + "/odbc.ini");
+  const std::string ini = readFile(db.plainIniDir() + "/odbc.ini");
   for (const char* key : {"CONN_TIMEOUT", "READ_TIMEOUT", "WRITE_TIMEOUT"}) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(ini, m, std::regex(std::string("\\n") + key + R"( *= *(\d+))")))
@@ -331,14 +330,13 @@ TEST(ServerFrozen, TheDataSourceTimeoutsEndEveryWaitWithAReport) {
     SCOPED_TRACE("frozen before the program starts");
     Freeze frozen(pid);
     const std::string noAnswer = connectError().message;
-    ProgramRun run = db.run("isolation3", Checker::kSanitized, 60);
+    CheckedRun run = db.run("isolation3", Checker::kSanitized, 60);
     EXPECT_EQ(run.status, 1) << run.output;
     std::vector<std::string> expected = {"W_ID : ", "D_ID : ", "C_ID : ",          "",
                                          "",        noAnswer,  "Error D_NEXT_O_ID"};
-    const Ids ids = idsOf(run);
-    expected[0] += std::to_string(ids.w);
-    expected[1] += std::to_string(ids.d);
-    expected[2] += std::to_string(ids.c);
+    expected[0] += std::to_string(run.w);
+    expected[1] += std::to_string(run.d);
+    expected[2] += std::to_string(run.c);
     expectExactLines(run, expected, "isolation3");
     EXPECT_LT(run.seconds, 20) << run.output;
     expectNoHandlesHeld(run, "isolation3");
@@ -352,18 +350,18 @@ TEST(ServerFrozen, TheDataSourceTimeoutsEndEveryWaitWithAReport) {
     ASSERT_EQ(std::system(("(" + command + ") >/dev/null 2>&1 &").c_str()), 0);
     const auto deadline = Clock::now() + std::chrono::seconds(60);
     while (Clock::now() < deadline &&
-           findLine(lines(readText(dir + "/out")), "- T1 paused prior to commit") == -1) {
+           findLine(lines(readFile(dir + "/out")), "- T1 paused prior to commit") == -1) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     Freeze frozen(pid);
     const std::string noAnswer = connectError().message;
     while (Clock::now() < deadline + std::chrono::seconds(60) &&
-           readText(dir + "/status").empty()) {
+           readFile(dir + "/status").empty()) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    std::string status = readText(dir + "/status");
-    ASSERT_FALSE(status.empty()) << "isolation3 hangs:\n" << readText(dir + "/out");
-    ProgramRun run = db.collect(dir, std::atoi(status.c_str()), readText(dir + "/out"));
+    std::string status = readFile(dir + "/status");
+    ASSERT_FALSE(status.empty()) << "isolation3 hangs:\n" << readFile(dir + "/out");
+    CheckedRun run = db.collect(dir, std::atoi(status.c_str()), readFile(dir + "/out"));
     // T2 cannot connect, T1 cannot end its transaction, the final read
     // cannot connect: each says so, and the program takes its exit path.
     EXPECT_EQ(run.status, 1) << run.output;
@@ -379,7 +377,7 @@ TEST(ServerFrozen, TheDataSourceTimeoutsEndEveryWaitWithAReport) {
   }
   // Going on, the server holds a consistent database (T1's commit, sent
   // before the freeze, may or may not have been applied: in doubt).
-  ProgramRun consist = db.run("consist");
+  CheckedRun consist = db.run("consist");
   EXPECT_NE(findLine(consist.out, "All consistency tests passed"), -1) << consist.output;
 }
 

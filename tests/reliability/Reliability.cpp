@@ -35,13 +35,6 @@ bool lineMatches(const std::string& line, const std::string& expected) {
 
 }  // namespace
 
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::string shellQuote(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
@@ -85,7 +78,7 @@ RunResult Server::refdb(const std::string& args) const {
 }
 
 RunResult Server::loadTemplate() const {
-  return acidkit_test::run(env() + kHere + "/clone-db template " + std::to_string(TEST_WAREHOUSES));
+  return acidkit_test::run(env() + kHere + "/clone-db template " + std::to_string(kWarehouses));
 }
 
 int Server::pid() const {
@@ -97,9 +90,9 @@ int Server::pid() const {
     const char* shared = getenv("ACIDKIT_STATE");
     dir = shared != nullptr && *shared != '\0' ? shared : "/var/lib/acidkit";
   }
-  const int pid = std::atoi(readText(dir + "/run/mysqld.pid").c_str());
+  const int pid = std::atoi(readFile(dir + "/run/mysqld.pid").c_str());
   if (pid <= 0) return -1;
-  std::string cmdline = readText("/proc/" + std::to_string(pid) + "/cmdline");
+  std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");
   return cmdline.find("mariadbd") != std::string::npos ? pid : -1;
 }
 
@@ -228,13 +221,13 @@ std::string CheckedDatabase::command(const std::string& program, Checker checker
   return text;
 }
 
-ProgramRun CheckedDatabase::collect(const std::string& runDir, int status,
+CheckedRun CheckedDatabase::collect(const std::string& runDir, int status,
                                     std::string output) const {
-  ProgramRun result;
+  CheckedRun result;
   result.status = status;
   result.output = std::move(output);
-  result.out = lines(result.output);
-  for (const std::string& line : lines(readText(runDir + "/ledger"))) {
+  readOutput(&result);
+  for (const std::string& line : lines(readFile(runDir + "/ledger"))) {
     std::map<std::string, std::string> fields;
     std::istringstream words(line);
     for (std::string word; words >> word;) {
@@ -252,21 +245,21 @@ ProgramRun CheckedDatabase::collect(const std::string& runDir, int status,
     if (file.rfind("asan", 0) == 0 || file.rfind("ubsan", 0) == 0 ||
         file.rfind("valgrind", 0) == 0) {
       if (file.rfind("valgrind", 0) == 0) result.valgrindRan = true;
-      std::string report = readText(entry.path());
+      std::string report = readFile(entry.path());
       if (!report.empty()) result.findings += "--- " + file + "\n" + report;
     }
   }
   return result;
 }
 
-ProgramRun CheckedDatabase::run(const std::string& program, Checker checker, int limit,
+CheckedRun CheckedDatabase::run(const std::string& program, Checker checker, int limit,
                                 const RunOptions& options) const {
   std::string runDir = freshRunDir(name_ + "-" + program + "-" + checkerName(checker));
   auto start = std::chrono::steady_clock::now();
   // timeout: a program that hangs is killed and shows as status 124.
   RunResult r = acidkit_test::run("timeout -k 10 " + std::to_string(limit) + " sh -c " +
                                   shellQuote(command(program, checker, runDir, options)));
-  ProgramRun result = collect(runDir, r.status, r.output);
+  CheckedRun result = collect(runDir, r.status, r.output);
   if (checker == Checker::kValgrind) {
     EXPECT_TRUE(result.valgrindRan) << program << ": valgrind did not run\n" << result.output;
   }
@@ -282,7 +275,7 @@ std::string freshRunDir(const std::string& label) {
   return dir;
 }
 
-void expectClean(const ProgramRun& run, const std::string& what) {
+void expectClean(const CheckedRun& run, const std::string& what) {
   EXPECT_EQ(run.findings, "") << what << ": sanitizer/valgrind findings\n" << run.output;
   EXPECT_NE(run.status, 86) << what << ": the checker failed the run\n" << run.output;
   ASSERT_TRUE(run.ledger.found) << what << ": no handle ledger report\n" << run.output;
@@ -291,17 +284,12 @@ void expectClean(const ProgramRun& run, const std::string& what) {
       << what << ": a call with a handle already released: " << run.ledger.text;
 }
 
-void expectNoHandlesHeld(const ProgramRun& run, const std::string& what) {
+void expectNoHandlesHeld(const CheckedRun& run, const std::string& what) {
   expectClean(run, what);
   for (const char* key : {"env", "dbc", "stmt", "desc", "connected"}) {
     EXPECT_EQ(run.ledger.count(key), 0)
         << what << ": " << key << " handles held at exit: " << run.ledger.text;
   }
-}
-
-Ids idsOf(const ProgramRun& run) {
-  return {valueAfter(run.out, "W_ID : "), valueAfter(run.out, "D_ID : "),
-          valueAfter(run.out, "C_ID : ")};
 }
 
 Diagnostic connectError() {
@@ -311,8 +299,8 @@ Diagnostic connectError() {
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-  SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)"TESTDB", SQL_NTS, (SQLCHAR*)"acidtest", SQL_NTS,
-                            (SQLCHAR*)"58274613", SQL_NTS);
+  SQLRETURN rc = SQLConnect(dbc, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
+                            (SQLCHAR*)kPassword, SQL_NTS);
   EXPECT_FALSE(SQL_SUCCEEDED(rc)) << "TESTDB was expected to be unreachable";
   SQLCHAR state[6] = {};
   SQLINTEGER native = 0;
@@ -342,7 +330,7 @@ std::string literal(const std::string& text) {
   return std::regex_replace(text, special, R"(\$&)");
 }
 
-void expectLinesInOrder(const ProgramRun& run, const std::vector<std::string>& expected,
+void expectLinesInOrder(const CheckedRun& run, const std::vector<std::string>& expected,
                         const std::string& what) {
   size_t at = 0;
   for (const std::string& line : expected) {
@@ -355,7 +343,7 @@ void expectLinesInOrder(const ProgramRun& run, const std::vector<std::string>& e
   }
 }
 
-void expectExactLines(const ProgramRun& run, const std::vector<std::string>& expected,
+void expectExactLines(const CheckedRun& run, const std::vector<std::string>& expected,
                       const std::string& what) {
   bool same = run.out.size() == expected.size();
   for (size_t i = 0; same && i < expected.size(); ++i) same = lineMatches(run.out[i], expected[i]);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "TestDb.h"
 
 namespace acidkit_test {
@@ -49,14 +50,11 @@ struct Ledger {
   std::string text;
 };
 
-struct ProgramRun {
-  int status = -1;
-  std::string output;  // standard output and error
-  std::vector<std::string> out;
+// A run of a checked program: what every run shows, and what the checks saw.
+struct CheckedRun : ProgramRun {
   Ledger ledger;
   std::string findings;      // sanitizer or valgrind reports, empty when clean
   bool valgrindRan = false;  // its log file exists
-  double seconds = 0;
 };
 
 struct RunOptions {
@@ -96,13 +94,13 @@ class CheckedDatabase {
   // CHECKSUM TABLE of each TPC-C table, by table name.
   std::map<std::string, std::string> checksums() const;
   // Runs a program to its end, killed after `limit` seconds (status 124).
-  ProgramRun run(const std::string& program, Checker checker = Checker::kSanitized, int limit = 300,
+  CheckedRun run(const std::string& program, Checker checker = Checker::kSanitized, int limit = 300,
                  const RunOptions& options = {}) const;
   // The same command, for a caller that starts it itself.
   std::string command(const std::string& program, Checker checker, const std::string& runDir,
                       const RunOptions& options = {}) const;
   // Reads back a run started with command().
-  ProgramRun collect(const std::string& runDir, int status, std::string output) const;
+  CheckedRun collect(const std::string& runDir, int status, std::string output) const;
   std::string plainIniDir() const { return dir_ + "/plain"; }
   std::string checkedIniDir() const { return dir_ + "/checked"; }
 
@@ -115,21 +113,14 @@ class CheckedDatabase {
 
 // text quoted for sh.
 std::string shellQuote(const std::string& text);
-std::string readText(const std::string& path);
 
 // A fresh, empty directory for one run's files, open to every user.
 std::string freshRunDir(const std::string& label);
 
 // The checks every run makes: no sanitizer or valgrind report, a ledger that
 // saw the program's handles, and none held or used stale at exit.
-void expectClean(const ProgramRun& run, const std::string& what);
-void expectNoHandlesHeld(const ProgramRun& run, const std::string& what);
-
-// Ids printed by the program ("W_ID : %d"...), -1 when missing.
-struct Ids {
-  long long w = -1, d = -1, c = -1;
-};
-Ids idsOf(const ProgramRun& run);
+void expectClean(const CheckedRun& run, const std::string& what);
+void expectNoHandlesHeld(const CheckedRun& run, const std::string& what);
 
 // The first diagnostic record that SQLConnect leaves for TESTDB as this
 // process sees it (used to expect the programs' exact lines).
@@ -147,10 +138,10 @@ std::string literal(const std::string& text);
 // The output must hold these lines in this order, each exactly (a
 // timestamped line matches its message, an expected line "~RE" matches the
 // regular expression RE); other lines may come between.
-void expectLinesInOrder(const ProgramRun& run, const std::vector<std::string>& expected,
+void expectLinesInOrder(const CheckedRun& run, const std::vector<std::string>& expected,
                         const std::string& what);
 // The whole output must be exactly these lines (timestamps aside).
-void expectExactLines(const ProgramRun& run, const std::vector<std::string>& expected,
+void expectExactLines(const CheckedRun& run, const std::vector<std::string>& expected,
                       const std::string& what);
 
 }  // namespace acidkit_test

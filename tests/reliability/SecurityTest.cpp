@@ -14,7 +14,7 @@ using namespace acidkit_test;
 
 namespace {
 
-const std::string kKitPassword = "58274613";
+const std::string kKitPassword = kPassword;
 
 // Rows of an administrator's query on the shared server, tab-separated.
 std::vector<std::vector<std::string>> query(const std::string& sql) {
@@ -161,7 +161,7 @@ TEST(Security, ScriptsPrintNoPasswordButTheKitsLogin) {
   for (const std::string& file :
        {state + "/my.cnf", state + "/odbc/odbc.ini", state + "/odbc/odbcinst.ini",
         dir + "/odbc.ini", dir + "/odbcinst.ini"}) {
-    printed += readText(file);
+    printed += readFile(file);
   }
   ASSERT_NE(printed, "");
   // No password hash of any account, and every value given for a password

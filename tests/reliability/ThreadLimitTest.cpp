@@ -48,7 +48,7 @@ TEST_P(ThreadLimit, NoThreadNoHandleUsedAfterReleaseExitStatusOne) {
     // LeakSanitizer needs a thread of its own at exit, which the limit denies;
     // and a transaction thread may still run when the program exits.
     options.detectLeaks = false;
-    ProgramRun run = db.run(c.program, Checker::kSanitized, 120, options);
+    CheckedRun run = db.run(c.program, Checker::kSanitized, 120, options);
     std::cout << what << ": exit " << run.status << ", " << run.seconds << " s, " << run.ledger.text
               << "\n";
     EXPECT_EQ(run.status, 1) << run.output;

@@ -27,7 +27,7 @@ TEST(AcidkitRun, WholeSuitePassesOnTheReferenceDatabase) {
     ASSERT_TRUE(std::filesystem::exists(programPath(p))) << p << " is not built yet";
   }
   TestDatabase db;
-  ASSERT_TRUE(db.load("e2e_runner", TEST_WAREHOUSES));
+  ASSERT_TRUE(db.load("e2e_runner", kWarehouses));
   std::string results = std::string(ACIDKIT_BINARY_DIR) + "/tests/runner/results";
   std::filesystem::remove_all(results);
 
@@ -48,7 +48,7 @@ TEST(AcidkitRun, WholeSuitePassesOnTheReferenceDatabase) {
   std::string md = readFile(folder + "/report.md");
   EXPECT_NE(md.find("**All 12 programs passed.**"), std::string::npos) << md;
   EXPECT_NE(md.find("| Database | MariaDB"), std::string::npos) << md;
-  EXPECT_NE(md.find("1 to " + std::to_string(TEST_WAREHOUSES)), std::string::npos);
+  EXPECT_NE(md.find("1 to " + std::to_string(kWarehouses)), std::string::npos);
   for (const char* p : kPrograms) {
     EXPECT_FALSE(readFile(folder + "/" + std::string(p) + ".log").empty()) << p;
   }

@@ -7,23 +7,29 @@
 
 namespace acidkit_test {
 
+void readOutput(ProgramRun* run) {
+  run->out = lines(run->output);
+  run->w = valueAfter(run->out, "W_ID : ");
+  run->d = valueAfter(run->out, "D_ID : ");
+  run->c = valueAfter(run->out, "C_ID : ");
+}
+
 void runIsolation(TestDatabase& db, const std::string& program, ProgramRun* run) {
   auto start = std::chrono::steady_clock::now();
-  run->result = db.runProgram(program);
+  RunResult r = db.runProgram(program);
   run->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run->status = r.status;
+  run->output = r.output;
+  readOutput(run);
   std::cout << program << " wall time: " << run->seconds << " s\n";
-  run->out = lines(run->result.output);
-  ASSERT_EQ(run->result.status, 0) << run->result.output;
+  ASSERT_EQ(run->status, 0) << run->output;
   const auto& out = run->out;
-  ASSERT_GE(out.size(), 4u) << run->result.output;
-  run->w = valueAfter(out, "W_ID : ");
-  run->d = valueAfter(out, "D_ID : ");
-  run->c = valueAfter(out, "C_ID : ");
+  ASSERT_GE(out.size(), 4u) << run->output;
   EXPECT_EQ(out[0], "W_ID : " + std::to_string(run->w));
   EXPECT_EQ(out[1], "D_ID : " + std::to_string(run->d));
   EXPECT_EQ(out[2], "C_ID : " + std::to_string(run->c));
   EXPECT_EQ(out[3], "");
-  ASSERT_TRUE(run->w >= 1 && run->w <= TEST_WAREHOUSES) << run->w;
+  ASSERT_TRUE(run->w >= 1 && run->w <= kWarehouses) << run->w;
   ASSERT_TRUE(run->d >= 1 && run->d <= 10) << run->d;
   ASSERT_TRUE(run->c >= 1 && run->c <= 3000) << run->c;
 }
@@ -45,7 +51,7 @@ std::vector<double> schedule(const std::vector<std::string>& out,
 
 void expectReport(const ProgramRun& run, const std::vector<std::string>& report) {
   const auto& out = run.out;
-  ASSERT_GE(out.size(), report.size()) << run.result.output;
+  ASSERT_GE(out.size(), report.size()) << run.output;
   size_t first = out.size() - report.size();
   for (size_t i = 0; i < report.size(); ++i) {
     EXPECT_EQ(out[first + i], report[i]) << "line " << first + i + 1;

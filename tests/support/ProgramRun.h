@@ -14,12 +14,17 @@ namespace acidkit_test {
 // valgrind beside it on two cores).
 inline constexpr double kThreadStartSlack = 2.0;
 
+// One run of a program of the kit, as every test reads it.
 struct ProgramRun {
-  RunResult result;
-  std::vector<std::string> out;
-  long long w = -1, d = -1, c = -1;  // the drawn ids, as printed
+  int status = -1;                   // exit status, or 128 + signal
+  std::string output;                // standard output and error
+  std::vector<std::string> out;      // its lines
+  long long w = -1, d = -1, c = -1;  // the drawn ids, as printed ("W_ID : %d", ...); -1: none
   double seconds = 0;                // wall time
 };
+
+// Fills out, and the ids, from output.
+void readOutput(ProgramRun* run);
 
 // Runs the program on the database, checks exit status 0 and the id lines
 // that open its output ("W_ID : %d", "D_ID : %d", "C_ID : %d", ""), and prints

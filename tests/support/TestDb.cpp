@@ -36,14 +36,31 @@ RunResult run(const std::string& command) {
   return result;
 }
 
+bool onPostgreSQL() {
+  const char* engine = std::getenv("ACIDKIT_TEST_ENGINE");
+  return engine != nullptr && std::string(engine) == "postgresql";
+}
+
+std::string refdbCommand(const std::string& args) {
+  // The private data source names this build's adapter driver; the tests'
+  // PostgreSQL server has a state and port of its own.
+  const std::string build = "ACIDKIT_BUILD=" + std::string(ACIDKIT_BINARY_DIR) + " ";
+  if (onPostgreSQL()) {
+    return build + "ACIDKIT_PG_STATE=" + ACIDKIT_PG_TEST_STATE +
+           " ACIDKIT_PG_PORT=" + std::to_string(ACIDKIT_PG_TEST_PORT) + " " +
+           sourcePath("db/refdb") + " pg " + args;
+  }
+  return build + sourcePath("db/refdb") + " " + args;
+}
+
 bool refdb(const std::string& args, std::string* output) {
-  // The private data source names this build's adapter driver.
-  RunResult r = run("ACIDKIT_BUILD=" + std::string(ACIDKIT_BINARY_DIR) + " " +
-                    sourcePath("db/refdb") + " " + args);
+  RunResult r = run(refdbCommand(args));
   if (output != nullptr) *output = r.output;
   if (r.status != 0) {
-    ADD_FAILURE() << "db/refdb " << args << " failed (" << r.status << "):\n"
-                  << r.output << "\nIs the reference server running? Start it with: db/refdb start";
+    const std::string pg = onPostgreSQL() ? "pg " : "";
+    ADD_FAILURE() << "db/refdb " << pg << args << " failed (" << r.status << "):\n"
+                  << r.output << "\nIs the reference server running? Start it with: db/refdb " << pg
+                  << "start";
     return false;
   }
   return true;
@@ -51,7 +68,10 @@ bool refdb(const std::string& args, std::string* output) {
 
 bool TestDatabase::use(const std::string& name) {
   name_ = "acidkit_" + name;
-  iniDir_ = std::string(ACIDKIT_BINARY_DIR) + "/tests/odbc/" + name_;
+  // Per engine: a test of the same name may run against the other server at
+  // the same time, and must not rewrite this one's files.
+  iniDir_ =
+      std::string(ACIDKIT_BINARY_DIR) + "/tests/odbc/" + (onPostgreSQL() ? "pg/" : "") + name_;
   if (!refdb("odbcini " + name_ + " " + iniDir_)) return false;
   // Read by the driver manager at every connect, here and in the programs.
   setenv("ODBCSYSINI", iniDir_.c_str(), 1);
@@ -83,8 +103,7 @@ bool TestDatabase::load(const std::string& name, int warehouses) {
 
 TestDatabase::~TestDatabase() {
   if (loaded_ && !testing::Test::HasFailure()) {
-    run("ACIDKIT_BUILD=" + std::string(ACIDKIT_BINARY_DIR) + " " + sourcePath("db/refdb") +
-        " drop-db " + name_);
+    run(refdbCommand("drop-db " + name_));
   }
 }
 
@@ -107,8 +126,8 @@ Sql::Sql() {
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
   SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)"TESTDB", SQL_NTS, (SQLCHAR*)"acidtest", SQL_NTS,
-                            (SQLCHAR*)"58274613", SQL_NTS);
+  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
+                            (SQLCHAR*)kPassword, SQL_NTS);
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) {
     char message[512] = {};
     SQLGetDiagRec(SQL_HANDLE_DBC, dbc_, 1, nullptr, nullptr, (SQLCHAR*)message, sizeof message,

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "config.h"
+
 namespace acidkit_test {
 
 std::string sourcePath(const std::string& relative);  // in the checkout
@@ -20,6 +22,11 @@ struct RunResult {
 // Runs a shell command with stdout and stderr captured together.
 RunResult run(const std::string& command);
 
+// True when the tests run against the PostgreSQL reference server
+// (ACIDKIT_TEST_ENGINE=postgresql), whose commands are `db/refdb pg ...`.
+bool onPostgreSQL();
+// The reference server's command line for ARGS, on the engine under test.
+std::string refdbCommand(const std::string& args);
 // Runs `db/refdb ARGS`; fails the current test with its output when it does.
 bool refdb(const std::string& args, std::string* output = nullptr);
 

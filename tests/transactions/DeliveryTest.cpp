@@ -9,7 +9,7 @@
 
 #include "Delivery.h"
 #include "TestDb.h"
-#include "TransactionFrame.h"
+#include "TransactionTest.h"
 
 using namespace acidkit_test;
 
@@ -18,24 +18,11 @@ namespace {
 constexpr char kFirstPauseText[] =
     "- T1 paused after reading the NEW-ORDER table for selected district.";
 
-class DeliveryTest : public testing::Test {
+class DeliveryTest : public TransactionTest {
  protected:
   void SetUp() override {
-    std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_TRUE(db.load("dl_" + test.substr(0, 12), TEST_WAREHOUSES));
-    // Connected only now that TESTDB names the test's database.
-    sql = std::make_unique<Sql>();
-    ASSERT_TRUE(sql->ok()) << sql->lastError();
-    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
-    SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+    ASSERT_NO_FATAL_FAILURE(loadDatabase("dl_", 12));
     fill(1, 4);
-  }
-  void TearDown() override {
-    if (gEnv == SQL_NULL_HENV) return;  // the set-up stopped before it
-    // Freeing the environment fails while a connection is still allocated on it.
-    EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
-        << "a handle was left allocated";
-    gEnv = SQL_NULL_HENV;
   }
 
   void fill(int32_t w, int32_t selected) {
@@ -48,13 +35,7 @@ class DeliveryTest : public testing::Test {
   }
 
   int call(int firstPause, int rollback, int endPause) {
-    testing::internal::CaptureStdout();
-    auto start = std::chrono::steady_clock::now();
-    int result = Delivery(&arg, firstPause, rollback, endPause);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    fflush(stdout);
-    output = testing::internal::GetCapturedStdout();
-    return result;
+    return captured([&] { return Delivery(&arg, firstPause, rollback, endPause); });
   }
 
   std::string w() const { return std::to_string(arg.W_ID); }
@@ -92,12 +73,10 @@ class DeliveryTest : public testing::Test {
         "    FROM CUSTOMER WHERE C_W_ID = " +
         w() + "))");
   }
-  bool arm(const std::string& point, int failures, int errorCode) {
-    return sql->exec("DELETE FROM acidkit_fault") &&
-           sql->exec("INSERT INTO acidkit_fault (point, remaining, errno) VALUES ('" + point +
-                     "', " + std::to_string(failures) + ", " + std::to_string(errorCode) + ")");
+  // One fault point armed, whatever was armed before.
+  bool armOnly(const std::string& point, int failures, int errorCode) {
+    return sql->exec("DELETE FROM acidkit_fault") && arm(point, failures, errorCode);
   }
-  long long fired() { return sql->integer("SELECT fired FROM acidkit_fault"); }
 
   void expectDelivered(const std::array<long long, 10>& orders) {
     for (int d = 1; d <= 10; ++d) {
@@ -121,11 +100,7 @@ class DeliveryTest : public testing::Test {
     }
   }
 
-  TestDatabase db;
-  std::unique_ptr<Sql> sql;
   DeliveryArg arg;
-  std::string output;
-  double seconds = 0;
 };
 
 TEST_F(DeliveryTest, WarehouseWithoutUndeliveredOrders) {
@@ -178,9 +153,9 @@ TEST_F(DeliveryTest, EmptyFirstReadPausesOnceAndReadsOnceMore) {
   for (int failures : {1, 2}) {
     SCOPED_TRACE(std::to_string(failures) + " failing reads");
     fill(1, 1);
-    ASSERT_TRUE(arm("getOrderID", failures, 1644)) << sql->lastError();
+    ASSERT_TRUE(armOnly("getOrderID", failures, 1644)) << sql->lastError();
     ASSERT_EQ(call(1, 1, 0), 0) << output;
-    EXPECT_EQ(fired(), failures);  // the district is read twice at most
+    EXPECT_EQ(fired("getOrderID"), failures);  // the district is read twice at most
     ASSERT_EQ(lines(output).size(), 1u) << output;
     EXPECT_TRUE(isTimestampedLine(lines(output)[0], kFirstPauseText)) << output;
     std::array<long long, 10> expected = orders;
@@ -222,9 +197,9 @@ TEST_F(DeliveryTest, RetryableErrorRunsAllTenDistrictsAgain) {
     fill(c.w, 4);
     std::array<long long, 10> orders = oldestOrders();
     std::string before = state();
-    ASSERT_TRUE(arm(c.point, 1, c.errorCode)) << sql->lastError();
+    ASSERT_TRUE(armOnly(c.point, 1, c.errorCode)) << sql->lastError();
     ASSERT_EQ(call(0, 0, 0), 0) << output;
-    EXPECT_EQ(fired(), 1);
+    EXPECT_EQ(fired(c.point), 1);
     EXPECT_EQ(output, "");
     expectDelivered(orders);
     expectCommitted(orders, before);

@@ -7,26 +7,17 @@
 
 #include "NewOrder.h"
 #include "TestDb.h"
-#include "TransactionFrame.h"
+#include "TransactionTest.h"
 
 using namespace acidkit_test;
 
 namespace {
 
-class NewOrderTest : public testing::Test {
+class NewOrderTest : public TransactionTest {
  protected:
   void SetUp() override {
-    std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_TRUE(db.load("no_" + test.substr(0, 16), TEST_WAREHOUSES));
-    sql = std::make_unique<Sql>();
-    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
-    SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+    ASSERT_NO_FATAL_FAILURE(loadDatabase("no_"));
     fill({1001, 2001, 3001, 4001, 5001});
-  }
-  void TearDown() override {
-    // Freeing the environment fails while a connection is still allocated on it.
-    EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
-        << "a handle was left allocated";
   }
 
   void fill(std::initializer_list<int32_t> items) {
@@ -48,11 +39,7 @@ class NewOrderTest : public testing::Test {
   }
 
   int call(int pauseAfterFirstItem, int pauseBeforeEnd) {
-    testing::internal::CaptureStdout();
-    int result = NewOrder(&arg, pauseAfterFirstItem, pauseBeforeEnd);
-    fflush(stdout);
-    output = testing::internal::GetCapturedStdout();
-    return result;
+    return captured([&] { return NewOrder(&arg, pauseAfterFirstItem, pauseBeforeEnd); });
   }
 
   long long nextOrderId() {
@@ -72,10 +59,7 @@ class NewOrderTest : public testing::Test {
                      orderKey("O_"));
   }
 
-  TestDatabase db;
-  std::unique_ptr<Sql> sql;  // after the load: the driver manager reads TESTDB once
   NewOrderArg arg;
-  std::string output;
 };
 
 TEST_F(NewOrderTest, CommitsAnOrderWithItsLinesStockAndTotal) {
@@ -184,7 +168,8 @@ TEST_F(NewOrderTest, MoreLinesThanTheRecordHoldsAreRefused) {
 TEST(NewOrderFrame, UnreachableDatabaseFailsWithOneDiagnosticLine) {
   TestDatabase db;
   ASSERT_TRUE(db.useUnreachable("new_order"));
-  ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
+  acidkit::OdbcEnvironment env(&gEnv);
+  ASSERT_TRUE(env.allocate(SQL_NULL_HANDLE));
   SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   NewOrderArg arg{};
   arg.O_OL_CNT = 1;
@@ -197,8 +182,7 @@ TEST(NewOrderFrame, UnreachableDatabaseFailsWithOneDiagnosticLine) {
   EXPECT_EQ(out.back(), '\n');
   EXPECT_EQ(lines(out).size(), 2u) << out;  // "\n%s\n": an empty line, then the message
   EXPECT_NE(out.find("connect", 0), std::string::npos) << out;
-  EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
-      << "a handle was left allocated";
+  EXPECT_TRUE(env.release()) << "a handle was left allocated";
 }
 
 // Retryable errors injected by the database at one statement of the order.

@@ -11,7 +11,7 @@
 #include "NewOrder.h"
 #include "OrderStatus.h"
 #include "TestDb.h"
-#include "TransactionFrame.h"
+#include "TransactionTest.h"
 
 using namespace acidkit_test;
 
@@ -19,36 +19,19 @@ namespace {
 
 constexpr char kPauseLine[] = "- T1 paused after reading the ORDER table for selected customer.";
 
-class OrderStatusTest : public testing::Test {
+class OrderStatusTest : public TransactionTest {
  protected:
   // Loads acidkit_<name>, of this test alone, and allocates the environment.
   void load(const std::string& name) {
-    ASSERT_TRUE(db.load(name, TEST_WAREHOUSES));
-    sql = std::make_unique<Sql>();  // after the load: TESTDB names this test's database now
-    ASSERT_TRUE(sql->ok()) << sql->lastError();
-    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
-    SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
+    ASSERT_NO_FATAL_FAILURE(loadDatabase("", 0, name));
     memset(&arg, 0, sizeof arg);
     strcpy(arg.label, "T1");
     arg.W_ID = 1;
     arg.D_ID = 3;
     arg.C_ID = 7;
   }
-  void TearDown() override {
-    // Freeing the environment fails while a connection is still allocated on it.
-    if (gEnv != SQL_NULL_HENV) {
-      EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
-          << "a handle was left allocated";
-      gEnv = SQL_NULL_HENV;
-    }
-  }
-
   int call(int pause) {
-    testing::internal::CaptureStdout();
-    int result = OrderStatus(&arg, pause);
-    fflush(stdout);
-    output = testing::internal::GetCapturedStdout();
-    return result;
+    return captured([&] { return OrderStatus(&arg, pause); });
   }
 
   std::string customerKey() { return "C_W_ID = 1 AND C_D_ID = 3 AND C_ID = 7"; }
@@ -60,19 +43,7 @@ class OrderStatusTest : public testing::Test {
     return "SELECT COUNT(*) FROM ORDER_LINE WHERE OL_W_ID = 1 AND OL_D_ID = 3 AND OL_O_ID = " +
            std::to_string(order);
   }
-  // Arms a fault point: its next `times` executions fail with native `error`.
-  bool arm(const std::string& point, int times, int error) {
-    return sql->exec("INSERT INTO acidkit_fault (point, remaining, errno) VALUES ('" + point +
-                     "', " + std::to_string(times) + ", " + std::to_string(error) + ")");
-  }
-  long long fired(const std::string& point) {
-    return sql->integer("SELECT fired FROM acidkit_fault WHERE point = '" + point + "'", 0);
-  }
-
-  TestDatabase db;
-  std::unique_ptr<Sql> sql;
   OrderStatusByIdArg arg;
-  std::string output;
 };
 
 // A fresh order of five lines from New-Order, one of them marked delivered.

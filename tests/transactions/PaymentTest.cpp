@@ -8,7 +8,7 @@
 
 #include "Payment.h"
 #include "TestDb.h"
-#include "TransactionFrame.h"
+#include "TransactionTest.h"
 
 using namespace acidkit_test;
 
@@ -27,27 +27,9 @@ struct Snapshot {
   long long history;  // the customer's HISTORY rows
 };
 
-class PaymentTest : public testing::Test {
+class PaymentTest : public TransactionTest {
  protected:
-  void SetUp() override {
-    std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_TRUE(db.load("pay_" + test.substr(0, 16), TEST_WAREHOUSES));
-    sql = std::make_unique<Sql>();  // after load: TESTDB now names the test's database
-    ASSERT_TRUE(sql->ok()) << sql->lastError();
-    // The driver manager may keep a data source it read earlier in the
-    // process: run the tests one per process, as ctest does.
-    ASSERT_EQ(sql->text("SELECT DATABASE()"), db.name()) << "TESTDB names another database";
-    ASSERT_TRUE(acidkit::succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &gEnv)));
-    SQLSetEnvAttr(gEnv, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
-  }
-  void TearDown() override {
-    // Freeing the environment fails while a connection is still allocated on it.
-    if (gEnv != SQL_NULL_HENV) {
-      EXPECT_TRUE(acidkit::succeeded(SQLFreeHandle(SQL_HANDLE_ENV, gEnv)))
-          << "a handle was left allocated";
-    }
-    gEnv = SQL_NULL_HENV;
-  }
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(loadDatabase("pay_")); }
 
   static PaymentArg arg(int32_t w, int32_t d, int32_t c) {
     PaymentArg a{};
@@ -61,11 +43,7 @@ class PaymentTest : public testing::Test {
   }
 
   int call(PaymentArg& a, int completion) {
-    testing::internal::CaptureStdout();
-    int result = Payment(&a, completion);
-    fflush(stdout);
-    output = testing::internal::GetCapturedStdout();
-    return result;
+    return captured([&] { return Payment(&a, completion); });
   }
 
   static std::string customer(const PaymentArg& a) {
@@ -133,10 +111,6 @@ class PaymentTest : public testing::Test {
     EXPECT_EQ(llround(a.C_CREDIT_LIM * 100),
               cents("C_CREDIT_LIM", "CUSTOMER WHERE " + customer(a)));
   }
-
-  TestDatabase db;
-  std::unique_ptr<Sql> sql;
-  std::string output;
 };
 
 TEST_F(PaymentTest, CommitsForGoodAndBadCredit) {

@@ -10,6 +10,9 @@
 
 namespace {
 
+using acidkit::pauseWithMessage;
+using acidkit::printWithTimeAt;
+
 std::string lineAt(const timeval& when, const char* message) {
   char* buffer = nullptr;
   size_t size = 0;

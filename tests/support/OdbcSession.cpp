@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "TestDb.h"
+#include "config.h"
+
 namespace acidkit_test {
 
 std::string DiagRecord::text() const {
@@ -25,8 +28,8 @@ Session::Session(SQLUINTEGER isolation, bool autocommit) {
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
   SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0);
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)"TESTDB", SQL_NTS, (SQLCHAR*)"acidtest", SQL_NTS,
-                            (SQLCHAR*)"58274613", SQL_NTS);
+  SQLRETURN rc = SQLConnect(dbc_, (SQLCHAR*)kDataSource, SQL_NTS, (SQLCHAR*)kUser, SQL_NTS,
+                            (SQLCHAR*)kPassword, SQL_NTS);
   if (SQL_SUCCEEDED(rc)) {
     rc = SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT,
                            (SQLPOINTER)(autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),
@@ -81,7 +84,10 @@ std::string Session::text(const std::string& query) {
 }
 
 void Session::lockWait(int seconds) {
-  EXPECT_EQ(exec("SET SESSION innodb_lock_wait_timeout = " + std::to_string(seconds)), SQL_SUCCESS);
+  const std::string n = std::to_string(seconds);
+  EXPECT_EQ(exec(acidkit_test::onPostgreSQL() ? "SET lock_timeout = '" + n + "s'"
+                                              : "SET SESSION innodb_lock_wait_timeout = " + n),
+            SQL_SUCCESS);
 }
 
 Statement::Statement(Session& session, const char* text, bool prepare) {
