@@ -60,4 +60,15 @@ void readFirstDiagnostic(SQLSMALLINT type, SQLHANDLE handle, char* message, SQLS
                 nullptr);
 }
 
+std::string diagnosticText(SQLSMALLINT type, SQLHANDLE handle) {
+  SQLCHAR state[6] = {};
+  SQLINTEGER native = 0;
+  SQLCHAR message[512] = {};
+  if (!succeeded(
+          SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, nullptr))) {
+    return "no diagnostic";
+  }
+  return std::string(reinterpret_cast<char*>(state)) + ": " + reinterpret_cast<char*>(message);
+}
+
 }  // namespace acidkit

@@ -6,6 +6,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <string>
+
 // The process's ODBC environment: each program allocates it (ODBC 3) before
 // any connection and frees it last; every connection comes from it.
 extern SQLHENV gEnv;
@@ -88,5 +90,9 @@ class OdbcConnection {
 // empty text.
 void readFirstDiagnostic(SQLSMALLINT type, SQLHANDLE handle, char* message, SQLSMALLINT size,
                          SQLINTEGER* native = nullptr);
+
+// "SQLSTATE: message" of a handle's first diagnostic record, or "no
+// diagnostic" when it has none.
+std::string diagnosticText(SQLSMALLINT type, SQLHANDLE handle);
 
 }  // namespace acidkit

@@ -14,6 +14,8 @@ const char kUsage[] =
     "       acidkit selfcheck [--bin DIR] [--results DIR] [--only BREAKAGES] [--keep]\n"
     "                         [--refdb PATH] [--expected FILE] [--timeout-factor F]\n"
     "                         [--print-expected]\n"
+    "       acidkit check [--conditions LIST] [--warehouses A-B] [--json]\n"
+    "                     [--connections N] [--slice W]\n"
     "       acidkit --help\n"
     "\n"
     "acidkit run: runs the ACID suite against the data source TESTDB, one program after\n"
@@ -63,7 +65,25 @@ const char kUsage[] =
     "Exit status: 0 when every cell is as expected (every program passes on the\n"
     "control); 1 when any is not, or a database could not be prepared, or the\n"
     "results could not be written; 2 for a wrong command line; 130 when stopped by a\n"
-    "signal.\n";
+    "signal.\n"
+    "\n"
+    "acidkit check: checks the twelve TPC-C consistency conditions on TESTDB and prints\n"
+    "for each whether it holds and, when it does not, the first 10 keys that break it\n"
+    "with the values that disagree. Its queries run in one REPEATABLE READ transaction\n"
+    "with autocommit off, so that they all read one snapshot; it writes nothing.\n"
+    "Condition 11 (orders - new orders = 2100 per district) holds only until the first\n"
+    "Delivery: it is \"not applicable\" once an order above 2100, the last one the\n"
+    "initial population delivers, has a carrier.\n"
+    "  --conditions LIST     only these, e.g. 1-4 or 1,2,5-8 (default: 1-12)\n"
+    "  --warehouses A-B      only warehouses A to B (default: every warehouse)\n"
+    "  --json                print the result as JSON instead of text\n"
+    "  --connections N       share the work among N connections, one snapshot each\n"
+    "                        (default: 1)\n"
+    "  --slice W             check W warehouses at a time, all conditions on a slice\n"
+    "                        before the next (default: 10; 0: all at once)\n"
+    "Exit status: 0 when every condition checked holds or does not apply; 1 when any is\n"
+    "violated; 2 for a wrong command line; 3 when the check could not run (no\n"
+    "connection, an empty database) or a condition's query failed.\n";
 
 namespace {
 
@@ -95,6 +115,19 @@ bool parseOnly(const std::string& list, std::vector<std::string>* only, std::str
       return false;
     }
   }
+  return true;
+}
+
+bool parseCount(const std::string& name, const std::string& value, int min, int max, int* count,
+                std::string* error) {
+  char* end = nullptr;
+  long n = strtol(value.c_str(), &end, 10);
+  if (end == value.c_str() || *end != '\0' || n < min || n > max) {
+    *error = name + ": '" + value + "' is not a whole number from " + std::to_string(min) + " to " +
+             std::to_string(max);
+    return false;
+  }
+  *count = static_cast<int>(n);
   return true;
 }
 
@@ -221,6 +254,34 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, const Default
                                  return parseFactor(v, &self.timeoutFactor, e);
                                }}},
                              Command::kSelfcheck, &c.error);
+  } else if (args[0] == "check") {
+    CheckOptions& check = c.check;
+    c.command = parseOptions(
+        args,
+        {{"--conditions", true,
+          [&check](const std::string& v, std::string* e) {
+            if (parseConditionList(v, &check.request.conditions, e)) return true;
+            *e = "--conditions: " + *e;
+            return false;
+          }},
+         {"--warehouses", true,
+          [&check](const std::string& v, std::string* e) {
+            return parseWarehouseRange(v, &check.request, e);
+          }},
+         {"--json", false,
+          [&check](const std::string&, std::string*) {
+            check.json = true;
+            return true;
+          }},
+         {"--connections", true,
+          [&check](const std::string& v, std::string* e) {
+            return parseCount("--connections", v, 1, 64, &check.connections, e);
+          }},
+         {"--slice", true,
+          [&check](const std::string& v, std::string* e) {
+            return parseCount("--slice", v, 0, 100000, &check.request.sliceWarehouses, e);
+          }}},
+        Command::kCheck, &c.error);
   } else {
     c.error = "unknown command '" + args[0] + "'";
   }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Check.h"
 #include "Selfcheck.h"
 #include "Suite.h"
 
@@ -11,7 +12,7 @@ namespace acidkit {
 
 extern const char kUsage[];
 
-enum class Command { kRun, kSelfcheck, kHelp, kError };
+enum class Command { kRun, kSelfcheck, kCheck, kHelp, kError };
 
 // Where things are unless the command line says otherwise.
 struct Defaults {
@@ -24,6 +25,7 @@ struct CommandLine {
   Command command = Command::kError;
   SuiteOptions suite;          // run
   SelfcheckOptions selfcheck;  // selfcheck
+  CheckOptions check;          // check
   std::string error;           // kError: what is wrong
 };
 

@@ -11,21 +11,10 @@ namespace acidkit {
 
 namespace {
 
-std::string firstDiagnostic(SQLSMALLINT type, SQLHANDLE handle) {
-  SQLCHAR state[6] = {};
-  SQLINTEGER native = 0;
-  SQLCHAR message[512] = {};
-  if (!succeeded(
-          SQLGetDiagRec(type, handle, 1, state, &native, message, sizeof message, nullptr))) {
-    return "no diagnostic";
-  }
-  return std::string(reinterpret_cast<char*>(state)) + ": " + reinterpret_cast<char*>(message);
-}
-
 std::string info(SQLHDBC dbc, SQLUSMALLINT what) {
   SQLCHAR value[256] = {};
   if (!succeeded(SQLGetInfo(dbc, what, value, sizeof value, nullptr))) {
-    return "unknown (" + firstDiagnostic(SQL_HANDLE_DBC, dbc) + ")";
+    return "unknown (" + diagnosticText(SQL_HANDLE_DBC, dbc) + ")";
   }
   return reinterpret_cast<char*>(value);
 }
@@ -47,11 +36,11 @@ DbInfo readDbInfo() {
   }
   if (!succeeded(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0)) ||
       !dbc.allocate(env.get())) {
-    result.error = firstDiagnostic(SQL_HANDLE_ENV, env.get());
+    result.error = diagnosticText(SQL_HANDLE_ENV, env.get());
     return result;
   }
   if (!dbc.connect()) {
-    result.error = firstDiagnostic(SQL_HANDLE_DBC, dbc.get());
+    result.error = diagnosticText(SQL_HANDLE_DBC, dbc.get());
     return result;
   }
   result.ok = true;

@@ -48,8 +48,15 @@ std::vector<std::string> whyNotPassed(const ProgramRun& run) {
   return why;
 }
 
+bool consistencyPassed(const SuiteRun& suite) {
+  if (!suite.consistencyChecked) return true;
+  return suite.consistency.completed &&
+         countStatus(suite.consistency, ConditionStatus::kViolated) == 0 &&
+         countStatus(suite.consistency, ConditionStatus::kError) == 0;
+}
+
 bool allPassed(const SuiteRun& suite) {
-  if (suite.interrupted || suite.runs.empty()) return false;
+  if (suite.interrupted || suite.runs.empty() || !consistencyPassed(suite)) return false;
   for (const ProgramRun& run : suite.runs) {
     if (!passed(run)) return false;
   }
@@ -102,11 +109,32 @@ std::string failedLabels(const SuiteRun& suite) {
   return names;
 }
 
+// "12 consistency conditions: 11 hold, 1 not applicable" and the like.
+std::string consistencySentence(const CheckResult& c) {
+  if (!c.completed) return "Consistency conditions could not be checked: " + c.error;
+  std::string text = format("%zu consistency conditions checked:", c.conditions.size());
+  const char* sep = " ";
+  for (ConditionStatus s : {ConditionStatus::kHolds, ConditionStatus::kViolated,
+                            ConditionStatus::kNotApplicable, ConditionStatus::kError}) {
+    if (int n = countStatus(c, s); n > 0) {
+      text += format("%s%d %s", sep, n, s == ConditionStatus::kHolds ? "hold" : statusName(s));
+      sep = ", ";
+    }
+  }
+  return text + ".";
+}
+
 std::string resultSentence(const SuiteRun& suite) {
   if (allPassed(suite)) return format("All %zu programs passed.", suite.runs.size());
-  std::string text = format("FAILED: %zu of %zu programs did not pass (%s).",
-                            suite.runs.size() - countPassed(suite), suite.runs.size(),
-                            failedLabels(suite).c_str());
+  std::string text;
+  if (countPassed(suite) == suite.runs.size() && !suite.interrupted) {
+    text = format("FAILED: all %zu programs passed, but the consistency check did not.",
+                  suite.runs.size());
+  } else {
+    text = format("FAILED: %zu of %zu programs did not pass (%s).",
+                  suite.runs.size() - countPassed(suite), suite.runs.size(),
+                  failedLabels(suite).c_str());
+  }
   if (suite.interrupted) text += " The run was stopped before its end.";
   return text;
 }
@@ -126,11 +154,18 @@ std::string summaryTable(const SuiteRun& suite) {
   out += std::string(108, '-') + "\n";
   out += overheadText(suite) + "\n";
   out += resultSentence(suite) + "\n";
+  if (suite.consistencyChecked) out += consistencySentence(suite.consistency) + "\n";
   for (const ProgramRun& run : suite.runs) {
     std::vector<std::string> why = whyNotPassed(run);
     if (why.empty()) continue;
     out += run.label + ":\n";
     for (const std::string& line : why) out += "  " + line + "\n";
+  }
+  if (suite.consistencyChecked && !consistencyPassed(suite)) {
+    out += "consistency conditions:\n";
+    for (std::string_view line : splitLines(formatCheckResult(suite.consistency))) {
+      out += "  " + std::string(line) + "\n";
+    }
   }
   return out;
 }
@@ -212,6 +247,42 @@ std::string reportMarkdown(const SuiteRun& suite) {
           format(" | %.1f s | %d s | ", run.wallSeconds, run.mandatedSeconds) + links + " |\n";
   }
   md += "\n";
+
+  if (suite.consistencyChecked) {
+    const CheckResult& c = suite.consistency;
+    md += "## Consistency conditions\n\n";
+    md += cell(consistencySentence(c)) + "\n\n";
+    if (c.completed) {
+      md += format(
+          "Checked after the suite (`acidkit check`) over warehouses %d to %d in one "
+          "snapshot, %.1f s.\n\n",
+          c.firstWarehouse, c.lastWarehouse, c.seconds);
+      md += "| Condition | Rule | Scope | Result | Keys that break it (first 10) |\n";
+      md += "|---:|---|---|---|---|\n";
+      for (const ConditionResult& r : c.conditions) {
+        std::string detail;
+        for (const Violation& v : r.violations) {
+          std::string key;
+          for (const Field& f : v.key) key += (key.empty() ? "" : " ") + f.name + "=" + f.value;
+          std::string values;
+          for (const Field& f : v.values) {
+            values += (values.empty() ? "" : " ") + f.name + "=" + (f.isNull ? "NULL" : f.value);
+          }
+          detail += (detail.empty() ? "" : "<br>") + cell(key + ": " + values);
+        }
+        if (r.violationCount > static_cast<long long>(r.violations.size())) {
+          detail += format("<br>(%lld in all)", r.violationCount);
+        }
+        if (!r.note.empty()) detail += (detail.empty() ? "" : "<br>") + cell(r.note);
+        md += format("| %d | ", r.number) + cell(r.rule) + " | " + r.scope + " | " +
+              (r.status == ConditionStatus::kHolds
+                   ? "holds"
+                   : "**" + std::string(statusName(r.status)) + "**") +
+              " | " + (detail.empty() ? "-" : detail) + " |\n";
+      }
+      md += "\n";
+    }
+  }
 
   bool anyTimeline = false;
   for (const ProgramRun& run : suite.runs) anyTimeline |= !run.svgFile.empty();

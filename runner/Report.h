@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ConsistencyCheck.h"
 #include "DbInfo.h"
 #include "Parse.h"
 
@@ -51,9 +52,17 @@ struct SuiteRun {
   double wallSeconds = 0;
   bool interrupted = false;
   std::vector<ProgramRun> runs;
+  // The twelve consistency conditions, checked after the programs when the
+  // suite ran consist-after.
+  bool consistencyChecked = false;
+  CheckResult consistency;
 };
 
+// Every program passed and, when they were checked, no consistency condition
+// was violated or could not be checked.
 bool allPassed(const SuiteRun& suite);
+// The check after the suite found nothing wrong (true when it did not run).
+bool consistencyPassed(const SuiteRun& suite);
 // Sum of the mandated schedules of the programs that ran.
 int mandatedTotal(const SuiteRun& suite);
 // "Wall time 281.6 s for 270 s of mandated schedules: overhead +4.3 %."

@@ -3,6 +3,7 @@
 // raises kReportVersion.
 #include <nlohmann/json.hpp>
 
+#include "CheckJson.h"
 #include "Report.h"
 
 namespace acidkit {
@@ -101,7 +102,8 @@ std::string reportJson(const SuiteRun& suite) {
        mandated > 0 ? json((suite.wallSeconds - mandated) * 100.0 / mandated) : json(nullptr)},
       {"interrupted", suite.interrupted},
       {"passed", allPassed(suite)},
-      {"programs", programs}};
+      {"programs", programs},
+      {"consistency", suite.consistencyChecked ? checkJson(suite.consistency) : json(nullptr)}};
   return report.dump(2) + "\n";
 }
 

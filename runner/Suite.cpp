@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "Check.h"
 #include "DbInfo.h"
 #include "Parse.h"
 #include "Process.h"
@@ -278,7 +279,19 @@ int runSuite(const SuiteOptions& options) {
     if (!gStopRequested) runOne(options, suite, progress, index, total, run, &writeFailed);
     suite.runs.push_back(run);
   }
+
+  // The programs' time, against their mandated schedules: the check below
+  // has its own.
   suite.wallSeconds = monotonicSeconds() - began;
+  // All twelve conditions beside consist-after's four, once the programs
+  // have left the database as it stays.
+  if (!gStopRequested && selected(options, "consist-after")) {
+    printf("\nChecking the twelve consistency conditions (acidkit check) ...\n");
+    fflush(stdout);
+    suite.consistencyChecked = true;
+    suite.consistency = checkTestDb(CheckRequest{}, 1);
+    fputs(formatCheckResult(suite.consistency).c_str(), stdout);
+  }
   suite.interrupted = gStopRequested != 0;
 
   if (!writeResults(suite)) writeFailed = true;

@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
     case acidkit::Command::kRun:
       command.suite.commandLine = line;
       return acidkit::runSuite(command.suite);
+    case acidkit::Command::kCheck:
+      return acidkit::runCheck(command.check);
     case acidkit::Command::kSelfcheck:
       command.selfcheck.commandLine = line;
       return acidkit::runSelfcheck(command.selfcheck);

@@ -8,7 +8,7 @@
 // what failed.
 using QueryInt = std::function<int(const char* sql, int64_t* value)>;
 
-// Checks row counts and TPC-C consistency conditions 1 to 4 and prints them.
+// Checks the row counts and prints them.
 // fresh: right after the load, so every table has exactly its initial rows;
 // otherwise the tables that the transactions grow are only held to their minimum.
 int checkDatabase(const QueryInt& queryInt, int warehouses, int64_t orderLines, bool fresh);

@@ -116,11 +116,7 @@ RunResult* LoaderTest::first_ = nullptr;
 TEST_F(LoaderTest, ReportsItsSeedChecksAndCompletion) {
   const std::string& out = first_->output;
   EXPECT_NE(out.find("seed 7,"), std::string::npos) << out;
-  for (const char* condition : {"  1: ", "  2: ", "  3: ", "  4: "}) {
-    const size_t at = out.find(condition);
-    ASSERT_NE(at, std::string::npos) << out;
-    EXPECT_NE(out.substr(at, out.find('\n', at) - at).find("holds"), std::string::npos) << out;
-  }
+  EXPECT_NE(out.find("Row counts (exact):"), std::string::npos) << out;
   EXPECT_EQ(out.find("WRONG"), std::string::npos) << out;
   EXPECT_NE(out.find("Load complete: database acidkit_loader_test, 1 warehouses, seed 7"),
             std::string::npos)

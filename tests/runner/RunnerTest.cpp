@@ -549,6 +549,76 @@ TEST(Report, JsonCarriesEveryProgramsVerdictReasonsAndTimeline) {
   EXPECT_FALSE(j["programs"][0].contains("timeline"));  // not an isolation test
 }
 
+// A report with every kind of consistency result, valid against the schema
+// that README.md describes (python3-jsonschema, which scripts/test installs).
+TEST(Report, JsonMatchesItsSchemaWithTheConsistencyResults) {
+  ProgramRun iso5 = passedRun("isolation5", 30);
+  iso5.isolationTest = 5;
+  iso5.timeline = parseTimeline(sample("isolation5-nontransactional.log"));
+  ProgramRun notRun;
+  notRun.label = notRun.program = "atom";
+  notRun.error = "cannot start";
+  SuiteRun s = suiteOf({passedRun("consist", 0), iso5, notRun}, 40);
+  s.consistencyChecked = true;
+  CheckResult& c = s.consistency;
+  c.completed = true;
+  c.firstWarehouse = 1;
+  c.lastWarehouse = 2;
+  c.snapshots = 1;
+  for (ConditionStatus status : {ConditionStatus::kHolds, ConditionStatus::kViolated,
+                                 ConditionStatus::kNotApplicable, ConditionStatus::kError}) {
+    ConditionResult r;
+    r.number = static_cast<int>(c.conditions.size()) + 1;
+    r.rule = "a rule";
+    r.scope = "per district";
+    r.status = status;
+    if (status == ConditionStatus::kViolated) {
+      r.violationCount = 12;
+      r.violations.push_back(
+          {{{"W_ID", "1"}, {"D_ID", "2"}}, {{"D_NEXT_O_ID", "3002"}, {"MAX_NO_O_ID", "", true}}});
+    }
+    if (status != ConditionStatus::kHolds) r.note = "why";
+    c.conditions.push_back(r);
+  }
+  const std::string report = reportJson(s);
+  nlohmann::json j = nlohmann::json::parse(report);
+  EXPECT_EQ(j["passed"], false);
+  EXPECT_EQ(j["consistency"]["exitStatus"], 1);
+  const nlohmann::json& v = j["consistency"]["conditions"][1]["violations"][0];
+  EXPECT_EQ(v["key"]["D_ID"], 2);
+  EXPECT_EQ(v["values"]["D_NEXT_O_ID"], "3002");
+  EXPECT_TRUE(v["values"]["MAX_NO_O_ID"].is_null());
+
+  const std::string dir = testing::TempDir() + "report-schema";
+  std::filesystem::create_directories(dir);
+  SuiteRun unchecked = suiteOf({passedRun("consist", 0)}, 1);
+  CheckResult failed;
+  failed.error = "cannot connect";
+  SuiteRun notConnected = unchecked;
+  notConnected.consistencyChecked = true;
+  notConnected.consistency = failed;
+  int n = 0;
+  for (const std::string& text : {report, reportJson(unchecked), reportJson(notConnected)}) {
+    const std::string file = dir + "/report" + std::to_string(++n) + ".json";
+    std::ofstream(file) << text;
+    const std::string command =
+        "python3 -c 'import json, sys, jsonschema; "
+        "jsonschema.validate(json.load(open(sys.argv[2])), "
+        "json.load(open(sys.argv[1])))' " ACIDKIT_SOURCE_DIR "/runner/report.schema.json " +
+        file + " 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (size_t got; p != nullptr && (got = fread(buffer, 1, sizeof buffer, p)) > 0;) {
+      out.append(buffer, got);
+    }
+    const int status = p != nullptr ? pclose(p) : -1;
+    EXPECT_EQ(status, 0) << file << " does not match runner/report.schema.json (is "
+                         << "python3-jsonschema installed?):\n"
+                         << out;
+  }
+}
+
 // --- the selfcheck's expected matrix -----------------------------------------------
 
 TEST(SelfcheckExpectations, TheReadmeShowsTheExpectedMatrix) {
@@ -644,6 +714,23 @@ TEST(CommandLine, OptionsAndTheirErrors) {
   EXPECT_EQ(parseCommandLine({"--help"}, defaults).command, Command::kHelp);
   EXPECT_EQ(parseCommandLine({"run", "--help"}, defaults).command, Command::kHelp);
   EXPECT_EQ(parseCommandLine({"selfcheck", "-h"}, defaults).command, Command::kHelp);
+
+  c = parseCommandLine({"check"}, defaults);
+  EXPECT_EQ(c.command, Command::kCheck);
+  EXPECT_TRUE(c.check.request.conditions.empty());
+  EXPECT_EQ(c.check.request.firstWarehouse, 0);
+  EXPECT_EQ(c.check.connections, 1);
+  EXPECT_FALSE(c.check.json);
+  c = parseCommandLine({"check", "--conditions", "12,1-3,7", "--warehouses=4-9", "--json",
+                        "--connections", "2", "--slice", "0"},
+                       defaults);
+  EXPECT_EQ(c.command, Command::kCheck);
+  EXPECT_EQ(c.check.request.conditions, (std::vector<int>{12, 1, 2, 3, 7}));
+  EXPECT_EQ(c.check.request.firstWarehouse, 4);
+  EXPECT_EQ(c.check.request.lastWarehouse, 9);
+  EXPECT_TRUE(c.check.json);
+  EXPECT_EQ(c.check.connections, 2);
+  EXPECT_EQ(c.check.request.sliceWarehouses, 0);
   struct Bad {
     std::vector<std::string> args;
     const char* error;
@@ -663,6 +750,17 @@ TEST(CommandLine, OptionsAndTheirErrors) {
       {{"selfcheck", "--keep=yes"}, "--keep takes no value"},
       {{"selfcheck", "--into", "/x"}, "unknown option '--into'"},
       {{"selfcheck", "--expected"}, "--expected needs a value"},
+      {{"check", "--conditions", "0"}, "--conditions: '0' is not a condition number"},
+      {{"check", "--conditions", "13"}, "--conditions: '13' is not a condition number"},
+      {{"check", "--conditions", "4-2"}, "--conditions: '4-2' is not"},
+      {{"check", "--conditions", "1,,2"}, "--conditions: '' is not"},
+      {{"check", "--conditions", "1-3,2"}, "--conditions: condition 2 is listed twice"},
+      {{"check", "--conditions", "1x"}, "--conditions: '1x' is not"},
+      {{"check", "--warehouses", "3"}, "--warehouses: '3' is not a range A-B"},
+      {{"check", "--warehouses", "3-2"}, "--warehouses: '3-2' is not"},
+      {{"check", "--warehouses", "0-2"}, "--warehouses: '0-2' is not"},
+      {{"check", "--connections", "0"}, "--connections: '0' is not a whole number from 1 to 64"},
+      {{"check", "--json=yes"}, "--json takes no value"},
   };
   for (const Bad& b : bad) {
     CommandLine r = parseCommandLine(b.args, defaults);
