@@ -26,7 +26,8 @@ adapter=$usr/lib/x86_64-linux-gnu/odbc/libacidkitodbc.so
 # What it installs, and the dependencies that no link shows.
 for file in bin/acidkit bin/acidkit-load bin/repair-new-order bin/atom bin/consist \
   bin/isolation{1,2,3,4,5,6,7,8,9} lib/x86_64-linux-gnu/odbc/libacidkitodbc.so \
-  share/acidkit/README.md share/acidkit/selfcheck.tsv share/acidkit/acidkit-driver.ini \
+  share/acidkit/README.md share/acidkit/selfcheck.tsv share/acidkit/report.schema.json \
+  share/acidkit/acidkit-driver.ini \
   share/acidkit/sql/schema.sql share/acidkit/sql/procedures.sql.in \
   share/acidkit/odbc/odbc.ini.in share/acidkit/odbc/odbcinst.ini.in; do
   [[ -f $usr/$file ]] || fail "the package has no /usr/$file"
