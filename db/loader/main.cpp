@@ -21,13 +21,13 @@
 #include <thread>
 
 #include "loader.h"
+#include "options.h"
 #include "sql_text.h"
 
 LoaderOptions gOptions;
 
 namespace {
 
-constexpr int kMaxWarehouses = 10000;
 constexpr const char* kMarkerTable = "LOAD_COMPLETE";
 // InnoDB size of the ITEM table and the slack on top of the per-warehouse sizes.
 constexpr double kItemBytes = 18.0 * (1 << 20);
@@ -69,138 +69,58 @@ void usage(FILE* out) {
       "\n"
       "Progress shows on the terminal (standard error). Exit status 0 when the load is\n"
       "complete and checked, 1 when anything failed; a failed load is never marked complete.\n",
-      kMaxWarehouses, kMarkerTable);
+      kMaxLoadWarehouses, kMarkerTable);
 }
 
-int parseInt(const char* text, long long lo, long long hi, long long* value) {
-  if (text == nullptr || *text == '\0') return 1;
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0' || v < lo || v > hi) return 1;
-  *value = v;
-  return 0;
-}
+// The command line, read by the parser both loaders share; gOptions and
+// gConnect point into it.
+LoadCommandLine gLine;
 
 int parseArgs(int argc, char** argv) {
-  static char defaultSocket[512];
-  const char* state = std::getenv("ACIDKIT_STATE");
-  std::snprintf(defaultSocket, sizeof defaultSocket, "%s/run/mysqld.sock",
-                state != nullptr && *state != '\0' ? state : "/var/lib/acidkit");
-  gConnect.socket = defaultSocket;
-  bool socketGiven = false;
-  const char* portText = nullptr;
-  const char* warehousesText = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    auto value = [&](const char** out) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "acidkit-load: %s needs a value\n", arg);
-        return 1;
-      }
-      *out = argv[++i];
-      return 0;
-    };
-    const char* v = nullptr;
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      usage(stdout);
-      std::exit(0);
-    } else if (std::strcmp(arg, "--warehouses") == 0) {
-      if (value(&warehousesText)) return 1;
-    } else if (std::strcmp(arg, "--database") == 0) {
-      if (value(&gOptions.database)) return 1;
-    } else if (std::strcmp(arg, "--socket") == 0) {
-      if (value(&gConnect.socket)) return 1;
-      socketGiven = true;
-    } else if (std::strcmp(arg, "--host") == 0) {
-      if (value(&gConnect.host)) return 1;
-    } else if (std::strcmp(arg, "--port") == 0) {
-      if (value(&portText)) return 1;
-    } else if (std::strcmp(arg, "--user") == 0) {
-      if (value(&gConnect.user)) return 1;
-    } else if (std::strcmp(arg, "--password") == 0) {
-      if (value(&gConnect.password)) return 1;
-    } else if (std::strcmp(arg, "--seed") == 0) {
-      if (value(&v)) return 1;
-      char* end = nullptr;
-      errno = 0;
-      gOptions.seed = std::strtoull(v, &end, 10);
-      if (errno != 0 || *end != '\0' || !std::isdigit(static_cast<unsigned char>(v[0]))) {
-        std::fprintf(stderr, "acidkit-load: --seed wants a whole number >= 0, got '%s'\n", v);
-        return 1;
-      }
-      gOptions.seedGiven = true;
-    } else if (std::strcmp(arg, "--threads") == 0) {
-      long long n = 0;
-      if (value(&v)) return 1;
-      if (parseInt(v, 1, 64, &n) != 0) {
-        std::fprintf(stderr, "acidkit-load: --threads wants a number from 1 to 64, got '%s'\n", v);
-        return 1;
-      }
-      gOptions.threads = static_cast<int>(n);
-    } else if (std::strcmp(arg, "--replace") == 0) {
-      gOptions.replace = true;
-    } else if (std::strcmp(arg, "--check-only") == 0) {
-      gOptions.checkOnly = true;
-    } else if (std::strcmp(arg, "--row-by-row") == 0) {
-      gOptions.rowByRow = true;
-    } else {
-      std::fprintf(stderr, "acidkit-load: unknown argument '%s' (see --help)\n", arg);
-      return 1;
-    }
+  std::string error;
+  const LoadCommand command = parseLoadCommandLine(
+      argc, argv, LoaderExtras{.socket = true, .checkOnly = true, .rowByRow = true}, &gLine,
+      &error);
+  if (command == LoadCommand::kHelp) {
+    usage(stdout);
+    std::exit(0);
   }
-  if (warehousesText != nullptr) {
-    long long w = 0;
-    if (parseInt(warehousesText, 1, kMaxWarehouses, &w) != 0) {
-      std::fprintf(stderr,
-                   "acidkit-load: --warehouses must be a whole number from 1 to %d, got '%s'\n",
-                   kMaxWarehouses, warehousesText);
-      return 1;
-    }
-    gOptions.warehouses = static_cast<int>(w);
-  } else if (!gOptions.checkOnly) {
-    std::fprintf(stderr, "acidkit-load: --warehouses W is required (see --help)\n");
+  if (command == LoadCommand::kError) {
+    std::fprintf(stderr, "acidkit-load: %s\n", error.c_str());
     return 1;
   }
-  if (gOptions.database == nullptr) {
-    std::fprintf(stderr, "acidkit-load: --database NAME is required (see --help)\n");
+  if (gLine.port != 0 && gLine.host.empty()) {
+    std::fprintf(stderr, "acidkit-load: --port goes with --host (the default is the socket)\n");
     return 1;
   }
-  // The name goes into statements unquoted by the server, so keep it to a safe alphabet.
-  const size_t len = std::strlen(gOptions.database);
-  bool nameOk = len > 0 && len <= 64;
-  for (size_t i = 0; i < len; ++i) {
-    const unsigned char c = static_cast<unsigned char>(gOptions.database[i]);
-    nameOk = nameOk && (std::isalnum(c) || c == '_');
+  gOptions.warehouses = gLine.warehouses;
+  gOptions.database = gLine.database.c_str();
+  gOptions.seed = gLine.seed;
+  gOptions.seedGiven = gLine.seedGiven;
+  gOptions.replace = gLine.replace;
+  gOptions.checkOnly = gLine.checkOnly;
+  gOptions.rowByRow = gLine.rowByRow;
+  // One stream per core: a third stream on two cores measured slower.
+  gOptions.threads = gLine.threads != 0
+                         ? gLine.threads
+                         : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+
+  if (gLine.socket.empty()) {
+    const char* state = std::getenv("ACIDKIT_STATE");
+    gLine.socket = std::string(state != nullptr && *state != '\0' ? state : "/var/lib/acidkit") +
+                   "/run/mysqld.sock";
   }
-  if (!nameOk) {
-    std::fprintf(stderr,
-                 "acidkit-load: --database '%s': use 1 to 64 letters, digits or underscores\n",
-                 gOptions.database);
-    return 1;
+  gConnect.socket = gLine.socket.c_str();
+  if (!gLine.host.empty()) {
+    gConnect.host = gLine.host.c_str();
+    gConnect.port = gLine.port != 0 ? static_cast<unsigned>(gLine.port) : 3306;
   }
-  if (gConnect.host != nullptr && socketGiven) {
-    std::fprintf(stderr, "acidkit-load: give either --socket or --host/--port, not both\n");
-    return 1;
-  }
-  if (portText != nullptr) {
-    long long port = 0;
-    if (gConnect.host == nullptr || parseInt(portText, 1, 65535, &port) != 0) {
-      std::fprintf(stderr, "acidkit-load: --port wants a number from 1 to 65535, with --host\n");
-      return 1;
-    }
-    gConnect.port = static_cast<unsigned>(port);
-  } else if (gConnect.host != nullptr) {
-    gConnect.port = 3306;
-  }
-  if (gConnect.user == nullptr) {
+  if (!gLine.userGiven) {
     const passwd* pw = getpwuid(geteuid());
-    gConnect.user = pw != nullptr ? pw->pw_name : "root";
+    gLine.user = pw != nullptr ? pw->pw_name : "root";
   }
-  if (gOptions.threads == 0) {
-    // One stream per core: a third stream on two cores measured slower.
-    gOptions.threads = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-  }
+  gConnect.user = gLine.user.c_str();
+  if (gLine.passwordGiven) gConnect.password = gLine.password.c_str();
   return 0;
 }
 

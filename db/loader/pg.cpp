@@ -19,21 +19,15 @@
 
 #include "check.h"
 #include "generate.h"
+#include "options.h"
 #include "sql_text.h"
 
 namespace {
 
 constexpr size_t kStageBytes = 1 << 20;
-constexpr int kMaxWarehouses = 10000;
 
-struct Options {
-  int warehouses = 0;
-  std::string database, host, port, user, password;
-  uint64_t seed = 0;
-  bool seedGiven = false;
-  bool replace = false;
-  int threads = 0;
-} gOpt;
+// The command line, read by the parser both loaders share.
+LoadCommandLine gOpt;
 
 void usage(FILE* out) {
   std::fprintf(
@@ -58,73 +52,20 @@ void usage(FILE* out) {
       "\n"
       "Exit status 0 when the load is complete and checked, 1 when anything failed; a failed\n"
       "load is never marked complete.\n",
-      kMaxWarehouses);
-}
-
-bool wholeNumber(const char* text, long long lo, long long hi, long long* value) {
-  char* end = nullptr;
-  const long long v = std::strtoll(text, &end, 10);
-  if (*text == '\0' || *end != '\0' || v < lo || v > hi) return false;
-  *value = v;
-  return true;
+      kMaxLoadWarehouses);
 }
 
 int parseArgs(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+  std::string error;
+  switch (parseLoadCommandLine(argc, argv, LoaderExtras{}, &gOpt, &error)) {
+    case LoadCommand::kHelp:
       usage(stdout);
       std::exit(0);
-    }
-    if (arg == "--replace") {
-      gOpt.replace = true;
-      continue;
-    }
-    if (i + 1 >= argc) {
-      std::fprintf(stderr, "acidkit-load-pg: %s needs a value (see --help)\n", arg.c_str());
+    case LoadCommand::kError:
+      std::fprintf(stderr, "acidkit-load-pg: %s\n", error.c_str());
       return 1;
-    }
-    const char* v = argv[++i];
-    long long n = 0;
-    if (arg == "--warehouses") {
-      if (!wholeNumber(v, 1, kMaxWarehouses, &n)) {
-        std::fprintf(stderr, "acidkit-load-pg: --warehouses must be from 1 to %d, got '%s'\n",
-                     kMaxWarehouses, v);
-        return 1;
-      }
-      gOpt.warehouses = static_cast<int>(n);
-    } else if (arg == "--threads") {
-      if (!wholeNumber(v, 1, 64, &n)) {
-        std::fprintf(stderr, "acidkit-load-pg: --threads must be from 1 to 64, got '%s'\n", v);
-        return 1;
-      }
-      gOpt.threads = static_cast<int>(n);
-    } else if (arg == "--seed") {
-      char* end = nullptr;
-      gOpt.seed = std::strtoull(v, &end, 10);
-      if (*v < '0' || *v > '9' || *end != '\0') {
-        std::fprintf(stderr, "acidkit-load-pg: --seed wants a whole number >= 0, got '%s'\n", v);
-        return 1;
-      }
-      gOpt.seedGiven = true;
-    } else if (arg == "--database") {
-      gOpt.database = v;
-    } else if (arg == "--host") {
-      gOpt.host = v;
-    } else if (arg == "--port") {
-      gOpt.port = v;
-    } else if (arg == "--user") {
-      gOpt.user = v;
-    } else if (arg == "--password") {
-      gOpt.password = v;
-    } else {
-      std::fprintf(stderr, "acidkit-load-pg: unknown argument '%s' (see --help)\n", arg.c_str());
-      return 1;
-    }
-  }
-  if (gOpt.warehouses == 0 || gOpt.database.empty()) {
-    std::fprintf(stderr, "acidkit-load-pg: --warehouses W and --database NAME are required\n");
-    return 1;
+    case LoadCommand::kLoad:
+      break;
   }
   if (gOpt.threads == 0) gOpt.threads = std::max(1u, std::thread::hardware_concurrency());
   return 0;
@@ -142,16 +83,18 @@ class Connection {
 
   int open() {
     std::vector<const char*> keys, values;
-    auto add = [&](const char* key, const std::string& value) {
-      if (value.empty()) return;
+    // The values must outlive PQconnectdbParams: no temporaries.
+    auto add = [&](const char* key, const char* value) {
+      if (*value == '\0') return;
       keys.push_back(key);
-      values.push_back(value.c_str());
+      values.push_back(value);
     };
-    add("host", gOpt.host);
-    add("port", gOpt.port);
-    add("user", gOpt.user);
-    add("password", gOpt.password);
-    add("dbname", gOpt.database);
+    const std::string port = gOpt.port != 0 ? std::to_string(gOpt.port) : "";
+    add("host", gOpt.host.c_str());
+    add("port", port.c_str());
+    add("user", gOpt.user.c_str());
+    add("password", gOpt.password.c_str());
+    add("dbname", gOpt.database.c_str());
     add("application_name", "acidkit-load-pg");
     keys.push_back(nullptr);
     values.push_back(nullptr);
