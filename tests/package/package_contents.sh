@@ -24,7 +24,7 @@ usr=$root/usr
 adapter=$usr/lib/x86_64-linux-gnu/odbc/libacidkitodbc.so
 
 # What it installs, and the dependencies that no link shows.
-for file in bin/acidkit bin/acidkit-load bin/repair-new-order bin/atom bin/consist \
+for file in bin/acidkit bin/durability bin/acidkit-load bin/repair-new-order bin/atom bin/consist \
   bin/isolation{1,2,3,4,5,6,7,8,9} lib/x86_64-linux-gnu/odbc/libacidkitodbc.so \
   share/acidkit/README.md share/acidkit/selfcheck.tsv share/acidkit/report.schema.json \
   share/acidkit/acidkit-driver.ini \
