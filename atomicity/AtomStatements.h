@@ -1,6 +1,6 @@
 // atom's reads of the customer, district and warehouse rows: the texts the
-// program sends and the adapter's contract test checks, from the
-// specification, byte for byte.
+// program sends and the adapter's contract test checks, fixed byte for byte:
+// a database under test must accept exactly these.
 #pragma once
 
 // clang-format off

@@ -1,6 +1,6 @@
 // The kit's one owner of ODBC handles, and the connection every part of it
-// opens to the database under test. Names in the global namespace come from
-// the specification (gEnv); the rest is the kit's own.
+// opens to the database under test. Names in the global namespace (gEnv) keep
+// the fixed names the programs share; the rest is the kit's own.
 #pragma once
 
 #include <sql.h>

@@ -1,9 +1,9 @@
 // Lines of the programs' output that a reader, a person or the runner, judges
 // a run by: every verdict line and every failure line, from this one place.
 // The programs print them and the runner's parser looks for them; a unit test
-// proves the parser knows each. The texts come from the specification, byte
-// for byte, except the reason lines and isolation8's lines about district
-// 255, which are the kit's own.
+// proves the parser knows each. The texts are fixed byte for byte, since
+// people and tools read runs by them; the reason lines, isolation8's lines
+// about district 255 and the durability verdicts are the kit's own.
 #pragma once
 
 #include <cstdio>

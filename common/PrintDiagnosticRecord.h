@@ -1,5 +1,5 @@
-// Every diagnostic record of an ODBC handle, in full. The name comes from the
-// specification; atom and consist print their failures with it.
+// Every diagnostic record of an ODBC handle, in full. The name is a fixed
+// one; atom and consist print their failures with it.
 #pragma once
 
 #include <sql.h>

@@ -1,6 +1,6 @@
 // What atom and consist share: the one connection each keeps for its whole
 // run (gDbc, from gEnv), with its failure path, and the underlined headings
-// of their reports. gDbc comes from the specification, as named there.
+// of their reports. gDbc keeps its fixed name.
 #pragma once
 
 #include <sql.h>

@@ -1,6 +1,6 @@
 // Timestamped log lines shared by the transactions and the test programs.
-// printWithTime and this source's name come from the specification; the
-// rest is the kit's own.
+// printWithTime and this source's name are fixed names; the rest is the
+// kit's own.
 #pragma once
 
 #include <sys/time.h>

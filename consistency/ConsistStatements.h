@@ -1,5 +1,6 @@
 // consist's statements: the texts the program sends (and prints) and the
-// adapter's contract test checks, from the specification, byte for byte.
+// adapter's contract test checks, fixed byte for byte: a database under test
+// must accept exactly these.
 // kInsertTempWFormat is a printf format for the eleven sampled warehouses.
 #pragma once
 

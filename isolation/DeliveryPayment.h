@@ -2,8 +2,8 @@
 // customer. T1 delivers the customer's oldest undelivered order and holds its
 // locks 30 s before it commits (test 5) or rolls back (test 6); T2 pays 15.00
 // 10 s after T1 started and must wait for T1.
-// The globals, getC_ID and getC_BALANCE come from the specification, as
-// named there; the rest is the kit's own.
+// The globals, getC_ID and getC_BALANCE keep their fixed names; the rest
+// is the kit's own.
 #pragma once
 
 #include <cstdint>

@@ -2,8 +2,8 @@
 // district has, so that the district looks empty to a Delivery; and the way
 // back. Used by isolation8 and by repair-new-order, which moves the rows
 // back after a run that could not (killed, power loss). setInvalidDistrictID
-// and resotreDistrictID come from the specification, as named there (its
-// spelling included); the rest is the kit's own.
+// and resotreDistrictID keep their fixed names (spelling included); the
+// rest is the kit's own.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 // What the nine isolation programs share: the drawn ids, the environment,
 // the transaction threads, short connections of their own for reads and
 // updates outside the transactions, and the verdict. The globals and
-// getD_NEXT_O_ID come from the specification, as named there; the rest is
-// the kit's own, in namespace acidkit.
+// getD_NEXT_O_ID keep their fixed names; the rest is the kit's own, in
+// namespace acidkit.
 #pragma once
 
 #include <pthread.h>

@@ -1,6 +1,7 @@
 // The isolation programs' own statements outside the transactions: reads and
 // updates on short connections of their own. The texts the programs send and
-// the adapter's contract test checks, from the specification, byte for byte.
+// the adapter's contract test checks, fixed byte for byte: a database under
+// test must accept exactly these.
 #pragma once
 
 // clang-format off

@@ -1,7 +1,7 @@
 // Isolation tests 3 and 4: two New-Orders for one district. T1 holds the
 // district for 30 s before it ends; T2 starts 10 s after T1 and must wait.
-// The g-globals but gNewOrderRun1/2 come from the specification; the rest is
-// the kit's own.
+// The g-globals but gNewOrderRun1/2 keep their fixed names; the rest is the
+// kit's own.
 #pragma once
 
 #include <array>

@@ -3,8 +3,8 @@
 // ends; T2's Order-Status starts 10 s after T1 and must not see the order
 // before T1 ends. T3 (and in test 2 T0, before everything) read the settled
 // state on the main thread.
-// The gOrderStatusByIdArg globals come from the specification; the rest is
-// the kit's own.
+// The gOrderStatusByIdArg globals keep their fixed names; the rest is the
+// kit's own.
 #pragma once
 
 #include <array>

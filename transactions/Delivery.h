@@ -1,7 +1,6 @@
 // The TPC-C Delivery transaction: the oldest undelivered order of each of a
 // warehouse's ten districts, all in one transaction. Delivery,
-// PrepareDeliveryStmt, the record and its fields come from the
-// specification, as named there.
+// PrepareDeliveryStmt, the record and its fields keep their fixed names.
 #pragma once
 
 #include <sql.h>

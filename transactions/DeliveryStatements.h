@@ -1,6 +1,7 @@
 // The seven statements of Delivery, in the order of its statement handles:
-// the texts the program sends and the adapter's contract test checks, from
-// the specification, byte for byte (bare SYSDATE included).
+// the texts the program sends and the adapter's contract test checks, fixed
+// byte for byte (bare SYSDATE included): a database under test must accept
+// exactly these.
 #pragma once
 
 // clang-format off

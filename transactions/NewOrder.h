@@ -1,5 +1,5 @@
 // The TPC-C New-Order transaction. NewOrder, PrepareNewOrderStmt, the
-// records and their fields come from the specification, as named there.
+// records and their fields keep their fixed names.
 #pragma once
 
 #include <sql.h>

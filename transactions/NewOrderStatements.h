@@ -1,6 +1,7 @@
 // The nine statements of New-Order, in the order of its statement handles:
-// the texts the program sends and the adapter's contract test checks. From
-// the specification, byte for byte, runs of blanks and "?AND" included; the
+// the texts the program sends and the adapter's contract test checks. Fixed
+// byte for byte, runs of blanks and "?AND" included, since a database under
+// test must accept exactly these; the
 // stock SELECT names S_QUANTITY, the schema's column (its rows are never
 // fetched: the statement is there for its row lock).
 #pragma once

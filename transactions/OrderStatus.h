@@ -1,6 +1,6 @@
 // The TPC-C Order-Status transaction, by customer number. OrderStatus,
-// PrepareOrderStatusStmt, the records and their fields come from the
-// specification, as named there.
+// PrepareOrderStatusStmt, the records and their fields keep their fixed
+// names.
 #pragma once
 
 #include <sql.h>

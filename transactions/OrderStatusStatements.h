@@ -1,6 +1,7 @@
 // The three statements of Order-Status, in the order of its statement
 // handles: the texts the program sends and the adapter's contract test
-// checks, from the specification, byte for byte.
+// checks, fixed byte for byte: a database under test must accept exactly
+// these.
 #pragma once
 
 // clang-format off

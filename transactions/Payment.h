@@ -1,6 +1,6 @@
 // The TPC-C Payment transaction, by customer number, at the customer's own
 // warehouse and district. Payment, PreparePaymentStmt, the record and its
-// fields come from the specification, as named there.
+// fields keep their fixed names.
 #pragma once
 
 #include <sql.h>
