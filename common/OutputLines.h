@@ -77,4 +77,9 @@ inline constexpr char kConsistencyStepFailed[] = "CONSISTENCY TEST FAILED!";
 inline constexpr char kAllConsistencyTestsPassed[] = "All consistency tests passed";
 inline constexpr char kConsistencyTestsFailed[] = "AT LEAST ONE CONSISTENCY TEST FAILED";
 
+// --- durability ---
+
+inline constexpr char kDurabilityTestPassed[] = "Durability test passed";
+inline constexpr char kDurabilityTestFailed[] = "Durability test failed";
+
 }  // namespace acidkit

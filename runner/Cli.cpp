@@ -203,6 +203,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, const Default
   self.refdb = defaults.refdb;
   self.expectedFile = defaults.expectedFile;
   self.timeoutFactor = kDefaultTimeoutFactor;
+  run.refdb = defaults.refdb;
+  DurabilityOptions& durability = c.durability;
+  durability.binDir = defaults.binDir;
+  durability.resultsDir = "results";
+  durability.refdb = defaults.refdb;
   if (args.empty()) {
     c.error = "no command given";
     return c;
@@ -226,7 +231,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, const Default
          {"--timeout-factor", true,
           [&run](const std::string& v, std::string* e) {
             return parseFactor(v, &run.timeoutFactor, e);
-          }}},
+          }},
+         {"--durability", true,
+          [&run](const std::string& v, std::string* e) {
+            return parseCount("--durability", v, 1, 1000, &run.durabilityCycles, e);
+          }},
+         {"--refdb", true, text(&run.refdb)}},
         Command::kRun, &c.error);
   } else if (args[0] == "selfcheck") {
     c.command = parseOptions(args,
@@ -282,6 +292,29 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, const Default
             return parseCount("--slice", v, 0, 100000, &check.request.sliceWarehouses, e);
           }}},
         Command::kCheck, &c.error);
+  } else if (args[0] == "durability") {
+    c.command =
+        parseOptions(args,
+                     {{"--cycles", true,
+                       [&durability](const std::string& v, std::string* e) {
+                         return parseCount("--cycles", v, 1, 1000, &durability.cycles, e);
+                       }},
+                      {"--connections", true,
+                       [&durability](const std::string& v, std::string* e) {
+                         return parseCount("--connections", v, 1, 256, &durability.connections, e);
+                       }},
+                      {"--min-commits", true,
+                       [&durability](const std::string& v, std::string* e) {
+                         int n = 0;
+                         if (!parseCount("--min-commits", v, 1, 100000000, &n, e)) return false;
+                         durability.minCommits = n;
+                         return true;
+                       }},
+                      {"--results", true, text(&durability.resultsDir)},
+                      {"--into", true, text(&durability.intoDir)},
+                      {"--bin", true, text(&durability.binDir)},
+                      {"--refdb", true, text(&durability.refdb)}},
+                     Command::kDurability, &c.error);
   } else {
     c.error = "unknown command '" + args[0] + "'";
   }

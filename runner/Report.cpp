@@ -205,6 +205,10 @@ std::string orUnknown(const std::string& s) {
 
 }  // namespace
 
+std::string markdownCell(std::string_view text) {
+  return cell(text);
+}
+
 std::string reportMarkdown(const SuiteRun& suite) {
   std::string md;
   md += "# ACID suite run of " + suite.startedAt + "\n\n";

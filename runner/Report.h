@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ConsistencyCheck.h"
@@ -67,6 +68,9 @@ bool consistencyPassed(const SuiteRun& suite);
 int mandatedTotal(const SuiteRun& suite);
 // "Wall time 281.6 s for 270 s of mandated schedules: overhead +4.3 %."
 std::string overheadText(const SuiteRun& suite);
+
+// Text inside a Markdown table cell: no column breaks, no HTML.
+std::string markdownCell(std::string_view text);
 
 std::string summaryTable(const SuiteRun& suite);
 std::string reportMarkdown(const SuiteRun& suite);
