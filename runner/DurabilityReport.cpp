@@ -65,25 +65,6 @@ std::string seconds(const std::optional<double>& s) {
   return s ? format("%.1f s", *s) : "-";
 }
 
-std::string resultSentence(const DurabilityRun& run) {
-  const int requested = run.options.cycles;
-  if (allPassed(run)) return format("All %d durability cycles passed.", requested);
-  std::string failed, notRun;
-  for (const DurabilityCycle& c : run.cycles) {
-    if (!c.passed) failed += (failed.empty() ? "" : ", ") + std::to_string(c.number);
-  }
-  for (int n = static_cast<int>(run.cycles.size()) + 1; n <= requested; ++n) {
-    notRun += (notRun.empty() ? "" : ", ") + std::to_string(n);
-  }
-  std::string text =
-      format("FAILED: %d of %d durability cycles passed (", figuresOf(run).passed, requested);
-  if (!failed.empty()) text += "failed: " + failed;
-  if (!notRun.empty()) text += (failed.empty() ? "" : "; ") + std::string("not run: ") + notRun;
-  text += ").";
-  if (run.interrupted) text += " The run was stopped before its end.";
-  return text;
-}
-
 json rowJson(const VerifyRow& r) {
   return {{"acknowledged", r.acknowledged},
           {"found", r.found},
@@ -144,6 +125,25 @@ json cycleJson(const DurabilityCycle& c) {
 
 }  // namespace
 
+std::string durabilityResultSentence(const DurabilityRun& run) {
+  const int requested = run.options.cycles;
+  if (allPassed(run)) return format("All %d durability cycles passed.", requested);
+  std::string failed, notRun;
+  for (const DurabilityCycle& c : run.cycles) {
+    if (!c.passed) failed += (failed.empty() ? "" : ", ") + std::to_string(c.number);
+  }
+  for (int n = static_cast<int>(run.cycles.size()) + 1; n <= requested; ++n) {
+    notRun += (notRun.empty() ? "" : ", ") + std::to_string(n);
+  }
+  std::string text =
+      format("FAILED: %d of %d durability cycles passed (", figuresOf(run).passed, requested);
+  if (!failed.empty()) text += "failed: " + failed;
+  if (!notRun.empty()) text += (failed.empty() ? "" : "; ") + std::string("not run: ") + notRun;
+  text += ").";
+  if (run.interrupted) text += " The run was stopped before its end.";
+  return text;
+}
+
 bool allPassed(const DurabilityRun& run) {
   if (run.interrupted || !run.stoppedBecause.empty() ||
       static_cast<int>(run.cycles.size()) != run.options.cycles || run.cycles.empty()) {
@@ -192,7 +192,7 @@ std::string durabilitySummary(const DurabilityRun& run) {
   out += "Median commit rate:     " + (f.rate ? format("%.1f per second", *f.rate) : "-") + "\n";
   out += format("In flight at the kill:  %s (of %d connections)\n",
                 f.inFlight.empty() ? "-" : f.inFlight.c_str(), run.options.connections);
-  out += resultSentence(run) + "\n";
+  out += durabilityResultSentence(run) + "\n";
   if (!run.stoppedBecause.empty()) out += run.stoppedBecause + "\n";
   return out;
 }
@@ -202,7 +202,7 @@ std::string durabilityMarkdown(const DurabilityRun& run, const std::string& leve
   const Figures f = figuresOf(run);
   const DurabilityOptions& o = run.options;
   std::string md = level + " Durability\n\n";
-  md += "**" + markdownCell(resultSentence(run)) + "**\n\n";
+  md += "**" + markdownCell(durabilityResultSentence(run)) + "**\n\n";
   if (!run.stoppedBecause.empty()) md += markdownCell(run.stoppedBecause) + "\n\n";
   md += format(
       "%d crash cycles on the reference database: `durability run` from %d connections, the "

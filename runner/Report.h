@@ -8,6 +8,7 @@
 
 #include "ConsistencyCheck.h"
 #include "DbInfo.h"
+#include "Durability.h"
 #include "Parse.h"
 
 namespace acidkit {
@@ -57,10 +58,13 @@ struct SuiteRun {
   // suite ran consist-after.
   bool consistencyChecked = false;
   CheckResult consistency;
+  // The crash cycles after them (run --durability K), in durability/.
+  bool durabilityRan = false;
+  DurabilityRun durability;
 };
 
 // Every program passed and, when they were checked, no consistency condition
-// was violated or could not be checked.
+// was violated or could not be checked, and every durability cycle passed.
 bool allPassed(const SuiteRun& suite);
 // The check after the suite found nothing wrong (true when it did not run).
 bool consistencyPassed(const SuiteRun& suite);
