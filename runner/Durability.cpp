@@ -30,11 +30,12 @@ bool succeeded(const ProcessResult& r) {
          r.exitStatus == 0;
 }
 
+// The last line with text, as a terminal shows it (a progress display's
+// rewrites left out), for a failed step's reason.
 std::string lastLine(const std::string& output) {
   std::string last;
   for (std::string_view line : splitLines(output)) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
-    if (!line.empty()) last = line;
+    if (std::string shown = terminalLine(line); !shown.empty()) last = shown;
   }
   return last;
 }

@@ -14,6 +14,11 @@ namespace acidkit {
 
 // --- what the programs print (pure functions of their output) ---------------
 
+// A line as a terminal shows it, without surrounding blanks: the programs
+// run on one, and a progress display rewrites its line with carriage
+// returns and erase sequences.
+std::string terminalLine(std::string_view line);
+
 // The last two lines of `durability run`:
 //   Acknowledged commits: 1234 (New-Order 620, Payment 614) in 5.2 s, 237.3 per second
 //   In flight when the connections broke: 8 (New-Order 4, Payment 4)

@@ -14,14 +14,6 @@ namespace acidkit {
 
 namespace {
 
-std::string_view trimmed(std::string_view line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
-    line.remove_suffix(1);
-  }
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-  return line;
-}
-
 // The whole line must match: trailing words mean another line than ours.
 bool scanWhole(const std::string& line, const char* format, long long* a, long long* b,
                long long* c, double* x = nullptr, double* y = nullptr) {
@@ -39,10 +31,28 @@ bool wholeNumber(const std::string& token, long long* value) {
 
 }  // namespace
 
+std::string terminalLine(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+    line.remove_suffix(1);
+  }
+  if (size_t cr = line.rfind('\r'); cr != std::string_view::npos) line.remove_prefix(cr + 1);
+  std::string shown;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\033' && i + 1 < line.size() && line[i + 1] == '[') {
+      i += 2;
+      while (i < line.size() && (line[i] < 0x40 || line[i] > 0x7e)) ++i;
+      continue;
+    }
+    shown += line[i];
+  }
+  size_t first = shown.find_first_not_of(" \t");
+  return first == std::string::npos ? "" : shown.substr(first);
+}
+
 RunTally parseRunTally(std::string_view output) {
   RunTally t;
   for (std::string_view view : splitLines(output)) {
-    const std::string line(trimmed(view));
+    const std::string line(terminalLine(view));
     RunTally next = t;
     if (scanWhole(line,
                   "Acknowledged commits: %lld (New-Order %lld, Payment %lld) in %lf s, %lf per "
@@ -67,7 +77,7 @@ VerifyReport parseVerifyReport(std::string_view output) {
   bool newOrderSeen = false, paymentSeen = false, passedSeen = false, failedSeen = false;
   const std::string missingPrefix = "Missing: ";
   for (std::string_view view : splitLines(output)) {
-    const std::string line(trimmed(view));
+    const std::string line(terminalLine(view));
     if (line == kDurabilityTestPassed) {
       passedSeen = true;
       continue;
@@ -140,10 +150,11 @@ VerifyRow total(const VerifyReport& report) {
 std::optional<double> parseRecoverySeconds(std::string_view output) {
   static constexpr std::string_view kText = "recovered from the crash in ";
   std::optional<double> seconds;
-  for (std::string_view line : splitLines(output)) {
+  for (std::string_view view : splitLines(output)) {
+    const std::string line = terminalLine(view);
     size_t at = line.find(kText);
     if (at == std::string_view::npos) continue;
-    const std::string rest(line.substr(at + kText.size()));
+    const std::string rest = line.substr(at + kText.size());
     if (rest.empty() || (rest[0] < '0' || rest[0] > '9')) continue;
     char* end = nullptr;
     double value = strtod(rest.c_str(), &end);
