@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Check.h"
+#include "Durability.h"
 #include "Selfcheck.h"
 #include "Suite.h"
 
@@ -12,7 +13,7 @@ namespace acidkit {
 
 extern const char kUsage[];
 
-enum class Command { kRun, kSelfcheck, kCheck, kHelp, kError };
+enum class Command { kRun, kSelfcheck, kCheck, kDurability, kHelp, kError };
 
 // Where things are unless the command line says otherwise.
 struct Defaults {
@@ -23,10 +24,11 @@ struct Defaults {
 
 struct CommandLine {
   Command command = Command::kError;
-  SuiteOptions suite;          // run
-  SelfcheckOptions selfcheck;  // selfcheck
-  CheckOptions check;          // check
-  std::string error;           // kError: what is wrong
+  SuiteOptions suite;            // run
+  SelfcheckOptions selfcheck;    // selfcheck
+  CheckOptions check;            // check
+  DurabilityOptions durability;  // durability
+  std::string error;             // kError: what is wrong
 };
 
 // args without the program name.

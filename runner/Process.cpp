@@ -123,16 +123,18 @@ bool openTerminal(Fd* readEnd, Fd* writeEnd, std::string* error) {
   return true;
 }
 
-// Past the limit (or on request) SIGTERM to the program's group, SIGKILL
-// after the grace time.
+// Past the limit (or on request, or when the caller's stopWhen says so)
+// SIGTERM to the program's group, SIGKILL after the grace time.
 class Stopper {
  public:
   Stopper(const ProcessSpec& spec, pid_t pid) : spec_(spec), pid_(pid) {}
   void check(double elapsed, ProcessResult* r) {
     bool overLimit = spec_.limitSeconds > 0 && elapsed > spec_.limitSeconds;
-    if (termAt_ < 0 && (overLimit || gStopRequested)) {
+    bool asked = termAt_ < 0 && !overLimit && !gStopRequested && spec_.stopWhen && spec_.stopWhen();
+    if (termAt_ < 0 && (overLimit || gStopRequested || asked)) {
       r->timedOut = overLimit;
-      r->interrupted = !overLimit;
+      r->stopped = asked;
+      r->interrupted = !overLimit && !asked;
       kill(-pid_, SIGTERM);
       termAt_ = elapsed;
     } else if (termAt_ >= 0 && elapsed - termAt_ > spec_.graceSeconds) {

@@ -16,6 +16,7 @@ struct ProcessResult {
   int signal = 0;            // when a signal ended it
   bool timedOut = false;     // stopped by the time limit
   bool interrupted = false;  // stopped because the runner was asked to stop
+  bool stopped = false;      // stopped because spec.stopWhen said so
   double wallSeconds = 0;
   std::string output;  // stdout and stderr as written, also in the log
 };
@@ -30,6 +31,9 @@ struct ProcessSpec {
   // Called about every tickSeconds with the elapsed time.
   std::function<void(double elapsed)> onTick;
   double tickSeconds = 1;
+  // Asked while it runs, about every 0.1 s: once it says true, the program
+  // is stopped as at its limit (SIGTERM, SIGKILL after the grace time).
+  std::function<bool()> stopWhen;
 };
 
 // Set by the runner's SIGINT/SIGTERM/SIGHUP handler: the running program is

@@ -57,6 +57,7 @@ bool consistencyPassed(const SuiteRun& suite) {
 
 bool allPassed(const SuiteRun& suite) {
   if (suite.interrupted || suite.runs.empty() || !consistencyPassed(suite)) return false;
+  if (suite.durabilityRan && !allPassed(suite.durability)) return false;
   for (const ProgramRun& run : suite.runs) {
     if (!passed(run)) return false;
   }
@@ -125,15 +126,23 @@ std::string consistencySentence(const CheckResult& c) {
 }
 
 std::string resultSentence(const SuiteRun& suite) {
-  if (allPassed(suite)) return format("All %zu programs passed.", suite.runs.size());
+  const std::string durability =
+      suite.durabilityRan ? " " + durabilityResultSentence(suite.durability) : "";
+  if (allPassed(suite)) return format("All %zu programs passed.", suite.runs.size()) + durability;
   std::string text;
-  if (countPassed(suite) == suite.runs.size() && !suite.interrupted) {
+  if (countPassed(suite) == suite.runs.size() && !suite.interrupted && consistencyPassed(suite)) {
+    text = format("FAILED: all %zu programs passed, but not every durability cycle.",
+                  suite.runs.size()) +
+           durability;
+  } else if (countPassed(suite) == suite.runs.size() && !suite.interrupted) {
     text = format("FAILED: all %zu programs passed, but the consistency check did not.",
-                  suite.runs.size());
+                  suite.runs.size()) +
+           durability;
   } else {
     text = format("FAILED: %zu of %zu programs did not pass (%s).",
                   suite.runs.size() - countPassed(suite), suite.runs.size(),
-                  failedLabels(suite).c_str());
+                  failedLabels(suite).c_str()) +
+           durability;
   }
   if (suite.interrupted) text += " The run was stopped before its end.";
   return text;
@@ -166,6 +175,11 @@ std::string summaryTable(const SuiteRun& suite) {
     for (std::string_view line : splitLines(formatCheckResult(suite.consistency))) {
       out += "  " + std::string(line) + "\n";
     }
+  }
+  if (suite.durabilityRan) {
+    out += "\nDurability (" + suite.durability.folder + "):\n";
+    for (const DurabilityCycle& c : suite.durability.cycles) out += cycleText(c);
+    out += durabilitySummary(suite.durability);
   }
   return out;
 }
@@ -204,6 +218,10 @@ std::string orUnknown(const std::string& s) {
 }
 
 }  // namespace
+
+std::string markdownCell(std::string_view text) {
+  return cell(text);
+}
 
 std::string reportMarkdown(const SuiteRun& suite) {
   std::string md;
@@ -283,6 +301,8 @@ std::string reportMarkdown(const SuiteRun& suite) {
       md += "\n";
     }
   }
+
+  if (suite.durabilityRan) md += durabilityMarkdown(suite.durability, "##", "durability/");
 
   bool anyTimeline = false;
   for (const ProgramRun& run : suite.runs) anyTimeline |= !run.svgFile.empty();

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ConsistencyCheck.h"
 #include "DbInfo.h"
+#include "Durability.h"
 #include "Parse.h"
 
 namespace acidkit {
@@ -56,10 +58,13 @@ struct SuiteRun {
   // suite ran consist-after.
   bool consistencyChecked = false;
   CheckResult consistency;
+  // The crash cycles after them (run --durability K), in durability/.
+  bool durabilityRan = false;
+  DurabilityRun durability;
 };
 
 // Every program passed and, when they were checked, no consistency condition
-// was violated or could not be checked.
+// was violated or could not be checked, and every durability cycle passed.
 bool allPassed(const SuiteRun& suite);
 // The check after the suite found nothing wrong (true when it did not run).
 bool consistencyPassed(const SuiteRun& suite);
@@ -67,6 +72,9 @@ bool consistencyPassed(const SuiteRun& suite);
 int mandatedTotal(const SuiteRun& suite);
 // "Wall time 281.6 s for 270 s of mandated schedules: overhead +4.3 %."
 std::string overheadText(const SuiteRun& suite);
+
+// Text inside a Markdown table cell: no column breaks, no HTML.
+std::string markdownCell(std::string_view text);
 
 std::string summaryTable(const SuiteRun& suite);
 std::string reportMarkdown(const SuiteRun& suite);

@@ -104,6 +104,8 @@ std::string reportJson(const SuiteRun& suite) {
       {"passed", allPassed(suite)},
       {"programs", programs},
       {"consistency", suite.consistencyChecked ? checkJson(suite.consistency) : json(nullptr)}};
+  // Only with --durability: a run without it reports as before.
+  if (suite.durabilityRan) report["durability"] = durabilityJson(suite.durability);
   return report.dump(2) + "\n";
 }
 

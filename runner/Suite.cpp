@@ -13,6 +13,7 @@
 
 #include "Check.h"
 #include "DbInfo.h"
+#include "Durability.h"
 #include "Parse.h"
 #include "Process.h"
 #include "Report.h"
@@ -258,6 +259,40 @@ bool writeResults(const SuiteRun& suite) {
   return written;
 }
 
+// The crash cycles after the suite, into durability/ of the run's folder;
+// their report.md and report.json there as well. *writeFailed when those
+// could not be written.
+void runDurabilityAfter(const SuiteOptions& options, SuiteRun* suite, bool* writeFailed) {
+  DurabilityRun& d = suite->durability;
+  suite->durabilityRan = true;
+  d.options.cycles = options.durabilityCycles;
+  d.options.binDir = options.binDir;
+  d.options.refdb = options.refdb;
+  d.options.commandLine = options.commandLine;
+  d.startedAt = suite->startedAt;
+  d.folder = suite->resultsDir + "/durability";
+  printf("\nDurability: %d crash cycles of the reference database (%s), into %s\n",
+         d.options.cycles, d.options.refdb.c_str(), d.folder.c_str());
+  fflush(stdout);
+  std::error_code ec;
+  if (std::string why = durabilityCannotRun(d.options); !why.empty()) {
+    d.stoppedBecause = "The durability cycles cannot run: " + why + ".";
+  } else if (std::filesystem::create_directories(d.folder, ec); ec) {
+    d.stoppedBecause =
+        "The durability cycles cannot run: cannot create " + d.folder + ": " + ec.message() + ".";
+  }
+  if (!d.stoppedBecause.empty()) {
+    printf("%s\n", d.stoppedBecause.c_str());
+    return;
+  }
+  runDurabilityCycles(&d);
+  std::string error;
+  if (!writeDurabilityReports(d, &error)) {
+    fprintf(stderr, "acidkit: %s\n", error.c_str());
+    *writeFailed = true;
+  }
+}
+
 }  // namespace
 
 int runSuite(const SuiteOptions& options) {
@@ -291,6 +326,9 @@ int runSuite(const SuiteOptions& options) {
     suite.consistencyChecked = true;
     suite.consistency = checkTestDb(CheckRequest{}, 1);
     fputs(formatCheckResult(suite.consistency).c_str(), stdout);
+  }
+  if (!gStopRequested && options.durabilityCycles > 0) {
+    runDurabilityAfter(options, &suite, &writeFailed);
   }
   suite.interrupted = gStopRequested != 0;
 

@@ -12,7 +12,9 @@ struct SuiteOptions {
   std::string intoDir;            // else: this very folder holds the run's files
   std::vector<std::string> only;  // labels to run; empty: all
   double timeoutFactor = 0;
-  std::string commandLine;  // for the report
+  std::string commandLine;   // for the report
+  int durabilityCycles = 0;  // crash cycles after the suite; 0: none
+  std::string refdb;         // the reference database's script, for them
 };
 
 // Runs the suite and writes its results; the exit status of `acidkit run`:

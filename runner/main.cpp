@@ -64,6 +64,9 @@ int main(int argc, char** argv) {
       return acidkit::runSuite(command.suite);
     case acidkit::Command::kCheck:
       return acidkit::runCheck(command.check);
+    case acidkit::Command::kDurability:
+      command.durability.commandLine = line;
+      return acidkit::runDurability(command.durability);
     case acidkit::Command::kSelfcheck:
       command.selfcheck.commandLine = line;
       return acidkit::runSelfcheck(command.selfcheck);
