@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The package on this machine: apt-get install registers the adapter as the
-# ODBC driver "acidkit"; the installed acidkit runs against a database of the
-# reference server through it; apt-get remove takes every file and the driver
-# entry away. Needs root and the running reference server; skipped (77) when
-# acidkit is installed already, which this test must not disturb.
+# ODBC driver "acidkit"; the installed acidkit and durability run against a
+# database of the reference server through it; apt-get remove takes every
+# file and the driver entry away. Needs root and the running reference
+# server; skipped (77) when acidkit is installed already, which this test must
+# not disturb.
 #   package_install.sh PACKAGE_BUILD W
 set -uo pipefail
 
@@ -60,6 +61,12 @@ if ((status != 0)) || ! grep -q "^All 2 programs passed" "$work/run.log"; then
 fi
 grep -q "run from /usr/bin$" "$work/run.log" ||
   fail "the installed acidkit ran programs from elsewhere" "$(grep 'run from' "$work/run.log")"
+# The installed crash test, without a crash: a short stream and its verification.
+env -u ODBCSYSINI ODBCINI="$work/odbc/odbc.ini" durability run --seconds 2 --connections 2 \
+  --journal "$work/journal" >"$work/durability.log" 2>&1 ||
+  fail "the installed durability run failed" "$(cat "$work/durability.log")"
+expect 0 "^Durability test passed$" env -u ODBCSYSINI ODBCINI="$work/odbc/odbc.ini" \
+  durability verify --journal "$work/journal"
 
 expect 0 "Removing acidkit" env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q acidkit
 left=()
