@@ -81,13 +81,27 @@ Outcome afterFailure(std::atomic<long long>& uncertain, std::atomic<long long>& 
   return Outcome::kBroken;
 }
 
-Outcome newOrder(Stream& s, std::mt19937& rng, const char* label) {
-  auto draw = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng); };
+// A thread's draws: ids and amounts, uniform over their ranges.
+class Draw {
+ public:
+  explicit Draw(unsigned seed) : rng_(seed) {}
+  int operator()(int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng_); }
+  // The customer of a transaction, at its own warehouse and district.
+  template <typename Arg>
+  void customer(Arg* arg, const char* label) {
+    snprintf(arg->label, sizeof arg->label, "%s", label);
+    arg->W_ID = (*this)(1, kWarehouses);
+    arg->D_ID = (*this)(1, kDistricts);
+    arg->C_ID = (*this)(1, kCustomers);
+  }
+
+ private:
+  std::mt19937 rng_;
+};
+
+Outcome newOrder(Stream& s, Draw& draw, const char* label) {
   NewOrderArg a{};
-  snprintf(a.label, sizeof a.label, "%s", label);
-  a.W_ID = draw(1, kWarehouses);
-  a.D_ID = draw(1, kDistricts);
-  a.C_ID = draw(1, kCustomers);
+  draw.customer(&a, label);
   a.O_OL_CNT = draw(5, kMaxOrderLines);
   a.O_ALL_LOCAL = 1;
   for (int k = 0; k < a.O_OL_CNT; ++k) {
@@ -103,13 +117,9 @@ Outcome newOrder(Stream& s, std::mt19937& rng, const char* label) {
   return afterFailure(s.uncertain.newOrder, s.broken.newOrder);
 }
 
-Outcome payment(Stream& s, std::mt19937& rng, const char* label) {
-  auto draw = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng); };
+Outcome payment(Stream& s, Draw& draw, const char* label) {
   PaymentArg p{};
-  snprintf(p.label, sizeof p.label, "%s", label);
-  p.W_ID = draw(1, kWarehouses);
-  p.D_ID = draw(1, kDistricts);
-  p.C_ID = draw(1, kCustomers);
+  draw.customer(&p, label);
   const long long cents = draw(100, 500000);
   p.H_AMOUNT = static_cast<double>(cents) / 100;
   if (Payment(&p, SQL_COMMIT) == 0) {
@@ -122,12 +132,12 @@ Outcome payment(Stream& s, std::mt19937& rng, const char* label) {
 }
 
 void streamThread(Stream& s, unsigned seed, int index) {
-  std::mt19937 rng(seed);
+  Draw draw(seed);
   char label[4] = {'S', static_cast<char>('0' + index / 10 % 10),
                    static_cast<char>('0' + index % 10), '\0'};
   for (;;) {
     if (s.stop || monotonicSeconds() >= s.deadline) break;
-    Outcome outcome = rng() % 2 == 0 ? newOrder(s, rng, label) : payment(s, rng, label);
+    Outcome outcome = draw(0, 1) == 0 ? newOrder(s, draw, label) : payment(s, draw, label);
     if (outcome == Outcome::kBroken) {
       double none = -1;
       s.brokeAt.compare_exchange_strong(none, monotonicSeconds());

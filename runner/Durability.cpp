@@ -1,6 +1,5 @@
 #include "Durability.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "Files.h"
 #include "Format.h"
 #include "Parse.h"
 #include "Process.h"
@@ -330,42 +330,22 @@ void onStopSignal(int) {
   gStopRequested = 1;
 }
 
-bool writeText(const std::string& path, const std::string& text, std::string* error) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  out.close();
-  if (!out) *error = "cannot write " + path + ": " + strerror(errno);
-  return static_cast<bool>(out);
-}
-
-// <results>/durability-YYYYmmdd-HHMMSS, with -2, -3, ... when taken.
+// <results>/durability-YYYYmmdd-HHMMSS, or the folder --into names.
 bool makeFolder(const DurabilityOptions& o, std::string* folder, std::string* error) {
+  if (o.intoDir.empty()) {
+    time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    return makeStampedFolder(o.resultsDir, "durability-", local, folder, error);
+  }
   std::error_code ec;
-  const std::string parent = o.intoDir.empty() ? o.resultsDir : o.intoDir;
-  std::filesystem::create_directories(parent, ec);
+  std::filesystem::create_directories(o.intoDir, ec);
   if (ec) {
-    *error = "cannot create " + parent + ": " + ec.message();
+    *error = "cannot create " + o.intoDir + ": " + ec.message();
     return false;
   }
-  if (!o.intoDir.empty()) {
-    *folder = o.intoDir;
-    return true;
-  }
-  time_t now = time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  char stamp[48];
-  strftime(stamp, sizeof stamp, "durability-%Y%m%d-%H%M%S", &local);
-  for (int n = 1; n < 100; ++n) {
-    *folder = o.resultsDir + "/" + stamp + (n == 1 ? "" : "-" + std::to_string(n));
-    if (mkdir(folder->c_str(), 0755) == 0) return true;
-    if (errno != EEXIST) {
-      *error = "cannot create " + *folder + ": " + strerror(errno);
-      return false;
-    }
-  }
-  *error = "too many durability runs in " + o.resultsDir + " within one second";
-  return false;
+  *folder = o.intoDir;
+  return true;
 }
 
 std::string startedAtNow() {
@@ -423,8 +403,8 @@ bool writeDurabilityReports(const DurabilityRun& run, std::string* error) {
   j["version"] = kReportVersion;
   j["startedAt"] = run.startedAt;
   j["commandLine"] = run.options.commandLine;
-  return writeText(run.folder + "/report.md", md, error) &&
-         writeText(run.folder + "/report.json", j.dump(2) + "\n", error);
+  return writeTextFile(run.folder + "/report.md", md, error) &&
+         writeTextFile(run.folder + "/report.json", j.dump(2) + "\n", error);
 }
 
 int runDurability(const DurabilityOptions& options) {

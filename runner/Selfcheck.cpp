@@ -1,7 +1,5 @@
 #include "Selfcheck.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -16,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Files.h"
 #include "Format.h"
 #include "Process.h"
 #include "Schedule.h"
@@ -153,23 +152,6 @@ std::string expectedMarkdown(const std::vector<Expectation>& expected) {
 
 namespace {
 
-bool readText(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream s;
-  s << in.rdbuf();
-  *text = s.str();
-  return true;
-}
-
-bool writeText(const std::string& path, const std::string& text, std::string* error) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  out.close();
-  if (!out) *error = "cannot write " + path + ": " + strerror(errno);
-  return static_cast<bool>(out);
-}
-
 // One program's verdict on one database.
 struct Cell {
   bool ran = false;
@@ -236,7 +218,7 @@ bool step(Column& column, Log& log, const std::string& what, ProcessSpec spec) {
 void readVerdicts(Column& column, Log& log) {
   std::string text;
   const std::string path = column.folder + "/suite/report.json";
-  if (!readText(path, &text)) {
+  if (!readTextFile(path, &text)) {
     column.failure = "the suite wrote no " + path;
     log.line(column.name, column.failure);
     return;
@@ -351,7 +333,7 @@ int runSelfcheck(const SelfcheckOptions& options) {
   signal(SIGPIPE, SIG_IGN);
 
   std::string text, error;
-  if (!readText(options.expectedFile, &text)) {
+  if (!readTextFile(options.expectedFile, &text)) {
     fprintf(stderr, "acidkit selfcheck: cannot read the expected matrix %s: %s\n",
             options.expectedFile.c_str(), strerror(errno));
     return 1;
@@ -394,14 +376,9 @@ int runSelfcheck(const SelfcheckOptions& options) {
   time_t now = time(nullptr);
   tm local{};
   localtime_r(&now, &local);
-  char stamp[32];
-  strftime(stamp, sizeof stamp, "selfcheck-%Y%m%d-%H%M%S", &local);
-  const std::string folder = options.resultsDir + "/" + stamp;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) {
-    fprintf(stderr, "acidkit selfcheck: cannot create %s: %s\n", folder.c_str(),
-            ec.message().c_str());
+  std::string folder;
+  if (!makeStampedFolder(options.resultsDir, "selfcheck-", local, &folder, &error)) {
+    fprintf(stderr, "acidkit selfcheck: %s\n", error.c_str());
     return 1;
   }
   printf(
@@ -485,18 +462,18 @@ int runSelfcheck(const SelfcheckOptions& options) {
   out += format("\n%zu of %zu cells as expected; %.0f s in all.\n", matching, cells, seconds);
   fputs(out.c_str(), stdout);
 
-  bool written = writeText(folder + "/matrix.txt", out, &error) &&
-                 writeText(folder + "/matrix.json",
-                           json({{"version", 1},
-                                 {"warehouses", kWarehouses},
-                                 {"seconds", seconds},
-                                 {"commandLine", options.commandLine},
-                                 {"cellsMatching", matching},
-                                 {"cells", cells},
-                                 {"matrix", matrix}})
-                                   .dump(2) +
-                               "\n",
-                           &error);
+  bool written = writeTextFile(folder + "/matrix.txt", out, &error) &&
+                 writeTextFile(folder + "/matrix.json",
+                               json({{"version", 1},
+                                     {"warehouses", kWarehouses},
+                                     {"seconds", seconds},
+                                     {"commandLine", options.commandLine},
+                                     {"cellsMatching", matching},
+                                     {"cells", cells},
+                                     {"matrix", matrix}})
+                                       .dump(2) +
+                                   "\n",
+                               &error);
   if (!written) fprintf(stderr, "acidkit selfcheck: %s\n", error.c_str());
   printf("Matrix: %s/matrix.txt (and matrix.json); each database's logs and report in %s/<name>\n",
          folder.c_str(), folder.c_str());

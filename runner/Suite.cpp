@@ -1,6 +1,5 @@
 #include "Suite.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include "Check.h"
 #include "DbInfo.h"
 #include "Durability.h"
+#include "Files.h"
 #include "Parse.h"
 #include "Process.h"
 #include "Report.h"
@@ -35,38 +35,6 @@ void installSignalHandlers() {
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end the run before its report
-}
-
-bool writeFile(const std::string& path, const std::string& content, std::string* error) {
-  FILE* f = fopen(path.c_str(), "w");
-  bool ok = f != nullptr && fwrite(content.data(), 1, content.size(), f) == content.size();
-  if (f != nullptr && fclose(f) != 0) ok = false;
-  if (!ok) *error = "cannot write " + path + ": " + strerror(errno);
-  return ok;
-}
-
-// <results>/<YYYYmmdd-HHMMSS>, with -2, -3, ... when a run of the same second
-// has it already.
-bool makeRunFolder(const std::string& results, const tm& local, std::string* folder,
-                   std::string* error) {
-  std::error_code ec;
-  std::filesystem::create_directories(results, ec);
-  if (ec) {
-    *error = "cannot create " + results + ": " + ec.message();
-    return false;
-  }
-  char stamp[32];
-  strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  for (int n = 1; n < 100; ++n) {
-    *folder = results + "/" + stamp + (n == 1 ? "" : "-" + std::to_string(n));
-    if (mkdir(folder->c_str(), 0755) == 0) return true;
-    if (errno != EEXIST) {
-      *error = "cannot create " + *folder + ": " + strerror(errno);
-      return false;
-    }
-  }
-  *error = "too many runs in " + results + " within one second";
-  return false;
 }
 
 // The running program on standard output: a progress line rewritten in
@@ -160,7 +128,7 @@ bool openSuite(const SuiteOptions& options, SuiteRun* suite) {
       return false;
     }
     suite->resultsDir = options.intoDir;
-  } else if (!makeRunFolder(options.resultsDir, local, &suite->resultsDir, &error)) {
+  } else if (!makeStampedFolder(options.resultsDir, "", local, &suite->resultsDir, &error)) {
     fprintf(stderr, "acidkit: %s\nChoose another folder with --results DIR.\n", error.c_str());
     return false;
   }
@@ -230,8 +198,8 @@ void runOne(const SuiteOptions& options, const SuiteRun& suite, Progress& progre
     std::string title =
         run.label + ": " + (run.verdict.headline.empty() ? outcomeText(run) : run.verdict.headline);
     std::string error;
-    if (!writeFile(suite.resultsDir + "/" + run.svgFile,
-                   timelineSvg(title, run.timeline, kPauseSeconds), &error)) {
+    if (!writeTextFile(suite.resultsDir + "/" + run.svgFile,
+                       timelineSvg(title, run.timeline, kPauseSeconds), &error)) {
       fprintf(stderr, "acidkit: %s\n", error.c_str());
       run.svgFile.clear();
       *writeFailed = true;
@@ -247,9 +215,9 @@ bool writeResults(const SuiteRun& suite) {
   printf("\n%s", summary.c_str());
   std::string error;
   std::string reportPath = suite.resultsDir + "/report.md";
-  bool written = writeFile(reportPath, reportMarkdown(suite), &error) &&
-                 writeFile(suite.resultsDir + "/report.json", reportJson(suite), &error) &&
-                 writeFile(suite.resultsDir + "/summary.txt", summary, &error);
+  bool written = writeTextFile(reportPath, reportMarkdown(suite), &error) &&
+                 writeTextFile(suite.resultsDir + "/report.json", reportJson(suite), &error) &&
+                 writeTextFile(suite.resultsDir + "/summary.txt", summary, &error);
   if (written) {
     printf("Report: %s\n", reportPath.c_str());
   } else {
