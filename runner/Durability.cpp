@@ -428,10 +428,10 @@ int runDurability(const DurabilityOptions& options) {
     return 1;
   }
   printf(
-      "Durability in %s: %d crash cycles of the reference database (%s), durability run from %d "
+      "Durability in %s: %s of the reference database (%s), durability run from %d "
       "connections, the kill 0 to %.0f s after %lld acknowledged commits\n",
-      run.folder.c_str(), options.cycles, options.refdb.c_str(), options.connections,
-      options.maxExtraSeconds, options.minCommits);
+      run.folder.c_str(), crashCycles(options.cycles).c_str(), options.refdb.c_str(),
+      options.connections, options.maxExtraSeconds, options.minCommits);
   fflush(stdout);
   runDurabilityCycles(&run);
   printf("\n%s", durabilitySummary(run).c_str());

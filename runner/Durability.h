@@ -124,8 +124,10 @@ std::optional<double> median(std::vector<double> values);
 // "cycle 1: passed  1234 acknowledged, 0 missing, 8 in flight (3 committed),
 // recovery 4.1 s, 260 commits/s", each reason beneath on a line of its own.
 std::string cycleText(const DurabilityCycle& cycle);
-// "All 5 durability cycles passed." or "FAILED: 3 of 5 durability cycles
-// passed (failed: 2; not run: 5)."
+// "1 crash cycle", "5 crash cycles".
+std::string crashCycles(int count);
+// "All 5 durability cycles passed." (one: "The durability cycle passed.") or
+// "FAILED: 3 of 5 durability cycles passed (failed: 2; not run: 5)."
 std::string durabilityResultSentence(const DurabilityRun& run);
 // The figures over every cycle and the result sentence.
 std::string durabilitySummary(const DurabilityRun& run);

@@ -125,9 +125,16 @@ json cycleJson(const DurabilityCycle& c) {
 
 }  // namespace
 
+std::string crashCycles(int count) {
+  return format("%d crash cycle%s", count, count == 1 ? "" : "s");
+}
+
 std::string durabilityResultSentence(const DurabilityRun& run) {
   const int requested = run.options.cycles;
-  if (allPassed(run)) return format("All %d durability cycles passed.", requested);
+  if (allPassed(run)) {
+    return requested == 1 ? "The durability cycle passed."
+                          : format("All %d durability cycles passed.", requested);
+  }
   std::string failed, notRun;
   for (const DurabilityCycle& c : run.cycles) {
     if (!c.passed) failed += (failed.empty() ? "" : ", ") + std::to_string(c.number);
@@ -205,11 +212,11 @@ std::string durabilityMarkdown(const DurabilityRun& run, const std::string& leve
   md += "**" + markdownCell(durabilityResultSentence(run)) + "**\n\n";
   if (!run.stoppedBecause.empty()) md += markdownCell(run.stoppedBecause) + "\n\n";
   md += format(
-      "%d crash cycles on the reference database: `durability run` from %d connections, the "
+      "%s on the reference database: `durability run` from %d connections, the "
       "server killed (`refdb crash`) 0 to %.0f s after the journal held %lld acknowledged "
       "commits, started again (`refdb start`), and every journaled commit checked "
       "(`durability verify`).\n\n",
-      o.cycles, o.connections, o.maxExtraSeconds, o.minCommits);
+      crashCycles(o.cycles).c_str(), o.connections, o.maxExtraSeconds, o.minCommits);
   md +=
       "| Cycle | Result | Acknowledged | Found | Missing | In flight | In flight committed | "
       "Recovery | Commits/s | Logs |\n";

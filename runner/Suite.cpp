@@ -239,8 +239,8 @@ void runDurabilityAfter(const SuiteOptions& options, SuiteRun* suite, bool* writ
   d.options.commandLine = options.commandLine;
   d.startedAt = suite->startedAt;
   d.folder = suite->resultsDir + "/durability";
-  printf("\nDurability: %d crash cycles of the reference database (%s), into %s\n",
-         d.options.cycles, d.options.refdb.c_str(), d.folder.c_str());
+  printf("\nDurability: %s of the reference database (%s), into %s\n",
+         crashCycles(d.options.cycles).c_str(), d.options.refdb.c_str(), d.folder.c_str());
   fflush(stdout);
   std::error_code ec;
   if (std::string why = durabilityCannotRun(d.options); !why.empty()) {
