@@ -209,14 +209,14 @@ std::string CheckedDatabase::command(const std::string& program, Checker checker
             "LSAN_OPTIONS=suppressions=" +
             kHere + "/lsan.supp:print_suppressions=0 UBSAN_OPTIONS=" + common +
             "ubsan:print_stacktrace=1:halt_on_error=1 " + wrapper + " " + kAsanBuild + "/bin/" +
-            program;
+            program + " " + options.arguments;
   } else {
     text += odbcEnv(plainIniDir()) + ledger + wrapper +
             " valgrind --tool=memcheck -q --error-exitcode=86 --leak-check=full"
             " --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect"
             " --num-callers=40 --suppressions=" +
             kHere + "/valgrind.supp --log-file=" + runDir + "/valgrind.%p " + kBinary + "/bin/" +
-            program;
+            program + " " + options.arguments;
   }
   return text;
 }

@@ -64,6 +64,8 @@ struct RunOptions {
   // LeakSanitizer at exit; off where a thread may still run at exit, or
   // where it could not start its own thread.
   bool detectLeaks = true;
+  // The program's command line after its name (the kit's own tools take one).
+  std::string arguments;
 };
 
 // A test database copied from the server's template, with data source files
