@@ -1,22 +1,12 @@
 #include "Judgement.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
+
+#include "Format.h"
 
 namespace acidkit {
 
 namespace {
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, fmt);
-  vsnprintf(text, sizeof text, fmt, args);
-  va_end(args);
-  return text;
-}
 
 // Fills a row and judges the count of new rows since the start (`added`:
 // orders by the districts' next order numbers, payments by HISTORY's rows),

@@ -25,11 +25,6 @@ namespace {
 // `durability run` stops by itself after this; the kill comes long before.
 constexpr int kRunCapSeconds = 600;
 
-bool succeeded(const ProcessResult& r) {
-  return r.started && !r.timedOut && !r.interrupted && !r.stopped && r.signal == 0 &&
-         r.exitStatus == 0;
-}
-
 // The last line with text, as a terminal shows it (a progress display's
 // rewrites left out), for a failed step's reason.
 std::string lastLine(const std::string& output) {
@@ -38,19 +33,6 @@ std::string lastLine(const std::string& output) {
     if (std::string shown = terminalLine(line); !shown.empty()) last = shown;
   }
   return last;
-}
-
-std::string signalName(int sig) {
-  const char* name = sigabbrev_np(sig);
-  return name != nullptr ? std::string("SIG") + name : format("signal %d", sig);
-}
-
-std::string howItEnded(const ProcessResult& r, double limit) {
-  if (!r.started) return r.error;
-  if (r.interrupted) return "stopped on request";
-  if (r.timedOut) return format("stopped at its limit of %.0f s", limit);
-  if (r.signal != 0) return "ended by " + signalName(r.signal);
-  return format("exit status %d", r.exitStatus);
 }
 
 // "refdb crash failed (exit status 1), see cycle-2/crash.log: <its last line>"
@@ -196,7 +178,7 @@ class Cycle {
                      format("killing the server at %lld acknowledged commits", counter_.update()),
                      elapsed);
       ProcessResult r = runProcess(spec(run_.options.refdb, {"crash"}, "crash", o_.crashSeconds));
-      if (succeeded(r)) {
+      if (endedWell(r)) {
         killedAt_ = monotonicSeconds();
         c_.crashed = true;
         phase_ = Phase::kCrashed;
@@ -236,7 +218,7 @@ class Cycle {
           format("durability run had not ended %.0f s after the kill: stopped it "
                  "(%s)",
                  o_.endSeconds, r.signal == SIGKILL ? "SIGTERM, then SIGKILL" : "SIGTERM"));
-    } else if (!succeeded(r)) {
+    } else if (!endedWell(r)) {
       c_.notes.push_back("durability run ended with " + howItEnded(r, 0) + " after the kill; see " +
                          log("run"));
     } else if (!c_.tally.acknowledgedFound) {
@@ -249,7 +231,7 @@ class Cycle {
   bool restart() {
     ProcessResult r =
         step(run_.options.refdb, {"start"}, "start", o_.startSeconds, "starting the server again");
-    if (!succeeded(r)) {
+    if (!endedWell(r)) {
       c_.reasons.push_back(stepFailure("refdb start failed", r, o_.startSeconds, log("start")));
       if (r.interrupted) return stopHere();
       run_.stoppedBecause = format(
@@ -273,7 +255,7 @@ class Cycle {
   void verify() {
     ProcessResult r = step(durability_, {"verify", "--journal", journal_}, "verify",
                            o_.verifySeconds, "verifying the journal");
-    if (!succeeded(r)) {
+    if (!endedWell(r)) {
       c_.reasons.push_back(stepFailure("durability verify could not reach its verdict", r,
                                        o_.verifySeconds, log("verify")));
       return;
@@ -325,10 +307,6 @@ class Cycle {
   double killedAt_ = 0;  // monotonic
   std::string giveUp_;   // why the stream was stopped without a kill
 };
-
-void onStopSignal(int) {
-  gStopRequested = 1;
-}
 
 // <results>/durability-YYYYmmdd-HHMMSS, or the folder --into names.
 bool makeFolder(const DurabilityOptions& o, std::string* folder, std::string* error) {
@@ -408,11 +386,7 @@ bool writeDurabilityReports(const DurabilityRun& run, std::string* error) {
 }
 
 int runDurability(const DurabilityOptions& options) {
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end the cycles before their report
+  installStopSignalHandlers();
 
   if (std::string why = durabilityCannotRun(options); !why.empty()) {
     fprintf(stderr, "acidkit durability: %s\n", why.c_str());

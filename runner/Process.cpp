@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "Format.h"
+
 extern char** environ;
 
 namespace acidkit {
@@ -226,6 +228,36 @@ ProcessResult runProcess(const ProcessSpec& spec) {
   r.started = true;
   follow(spec, pid, started, readEnd, log, &r);
   return r;
+}
+
+void onStopSignal(int) {
+  gStopRequested = 1;
+}
+
+void installStopSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool endedWell(const ProcessResult& r) {
+  return r.started && !r.timedOut && !r.interrupted && !r.stopped && r.signal == 0 &&
+         r.exitStatus == 0;
+}
+
+std::string signalName(int sig) {
+  const char* name = sigabbrev_np(sig);
+  return name != nullptr ? std::string("SIG") + name : format("signal %d", sig);
+}
+
+std::string howItEnded(const ProcessResult& r, double limitSeconds) {
+  if (!r.started) return r.error;
+  if (r.interrupted) return "stopped on request";
+  if (r.timedOut) return format("stopped at its limit of %.0f s", limitSeconds);
+  if (r.signal != 0) return "ended by " + signalName(r.signal);
+  return format("exit status %d", r.exitStatus);
 }
 
 }  // namespace acidkit

@@ -40,6 +40,18 @@ struct ProcessSpec {
 // sent SIGTERM (so that it can clean up) and the suite stops after it.
 extern volatile sig_atomic_t gStopRequested;
 
+// SIGINT, SIGTERM and SIGHUP set gStopRequested; SIGPIPE is ignored, so that
+// a closed standard output does not end a run before its report.
+void installStopSignalHandlers();
+
+// It ran to its end by itself with exit status 0.
+bool endedWell(const ProcessResult& r);
+// For a reason line: "exit status 1", "ended by SIGKILL", "stopped at its
+// limit of 60 s", "stopped on request", or why it could not run.
+std::string howItEnded(const ProcessResult& r, double limitSeconds);
+// "SIGKILL", or "signal 64" for one without a name.
+std::string signalName(int sig);
+
 // Runs the program with the runner's environment (and spec.environment), standard input from
 // /dev/null, standard output and error together on a pseudo-terminal of its
 // own (so that its output comes line by line). Past the limit its process

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Format.h"
+#include "Process.h"
 
 namespace acidkit {
 
@@ -22,10 +23,7 @@ std::string outcomeText(const ProgramRun& run) {
 
 std::string exitText(const ProgramRun& run) {
   if (!run.ran) return "-";
-  const char* name = run.signal != 0 ? sigabbrev_np(run.signal) : nullptr;
-  std::string text = run.signal == 0   ? std::to_string(run.exitStatus)
-                     : name != nullptr ? std::string("SIG") + name
-                                       : format("signal %d", run.signal);
+  std::string text = run.signal == 0 ? std::to_string(run.exitStatus) : signalName(run.signal);
   if (run.timedOut) text += format(" at limit %.0f s", run.limitSeconds);
   if (run.interrupted) text += " on request";
   return text;

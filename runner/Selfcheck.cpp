@@ -200,12 +200,8 @@ ProcessSpec command(const std::string& path, std::vector<std::string> args,
 bool step(Column& column, Log& log, const std::string& what, ProcessSpec spec) {
   spec.tickSeconds = 60;
   ProcessResult r = runProcess(spec);
-  if (r.started && !r.timedOut && !r.interrupted && r.signal == 0 && r.exitStatus == 0) return true;
-  std::string why = !r.started      ? r.error
-                    : r.interrupted ? "stopped on request"
-                    : r.timedOut    ? format("stopped after %.0f s", spec.limitSeconds)
-                    : r.signal != 0 ? format("ended by signal %d", r.signal)
-                                    : format("exit status %d", r.exitStatus);
+  if (endedWell(r)) return true;
+  const std::string why = howItEnded(r, spec.limitSeconds);
   // The step's last line usually says what went wrong.
   std::string last;
   for (std::stringstream in(r.output); std::getline(in, last);) {
@@ -319,18 +315,10 @@ std::string firstWhy(const Column& column, const std::string& label) {
   return why;
 }
 
-void onStopSignal(int) {
-  gStopRequested = 1;
-}
-
 }  // namespace
 
 int runSelfcheck(const SelfcheckOptions& options) {
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  installStopSignalHandlers();
 
   std::string text, error;
   if (!readTextFile(options.expectedFile, &text)) {

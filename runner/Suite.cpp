@@ -25,18 +25,6 @@ namespace acidkit {
 
 namespace {
 
-void onStopSignal(int) {
-  gStopRequested = 1;
-}
-
-void installSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = onStopSignal;
-  sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);  // a closed stdout must not end the run before its report
-}
-
 // The running program on standard output: a progress line rewritten in
 // place on a terminal, a few plain lines otherwise.
 class Progress {
@@ -264,7 +252,7 @@ void runDurabilityAfter(const SuiteOptions& options, SuiteRun* suite, bool* writ
 }  // namespace
 
 int runSuite(const SuiteOptions& options) {
-  installSignalHandlers();
+  installStopSignalHandlers();
   double began = monotonicSeconds();
   SuiteRun suite;
   if (!openSuite(options, &suite)) return 1;

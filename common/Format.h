@@ -1,4 +1,4 @@
-// printf into a std::string, for the runner's texts.
+// printf into a std::string, for the kit's texts.
 #pragma once
 
 #include <string>
