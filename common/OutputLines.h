@@ -81,5 +81,8 @@ inline constexpr char kConsistencyTestsFailed[] = "AT LEAST ONE CONSISTENCY TEST
 
 inline constexpr char kDurabilityTestPassed[] = "Durability test passed";
 inline constexpr char kDurabilityTestFailed[] = "Durability test failed";
+// Opens each line of durability verify that names an acknowledged commit it
+// did not find.
+inline constexpr char kMissingCommitPrefix[] = "Missing: ";
 
 }  // namespace acidkit

@@ -205,10 +205,10 @@ int runVerify(const VerifyOptions& options) {
   DurabilityJudgement judgement = judgeDurability(journal, seen);
   printf("\n%s", formatDurabilityTable(judgement).c_str());
   for (size_t i = 0; i < seen.missing.size() && i < kMissingListed; ++i) {
-    printf("Missing: %s\n", seen.missing[i].c_str());
+    printf("%s%s\n", kMissingCommitPrefix, seen.missing[i].c_str());
   }
   if (seen.missing.size() > kMissingListed) {
-    printf("Missing: ... and %zu more\n", seen.missing.size() - kMissingListed);
+    printf("%s... and %zu more\n", kMissingCommitPrefix, seen.missing.size() - kMissingListed);
   }
   for (const std::string& note : judgement.notes) printf("Note: %s\n", note.c_str());
   printf("\n");

@@ -75,7 +75,6 @@ RunTally parseRunTally(std::string_view output) {
 VerifyReport parseVerifyReport(std::string_view output) {
   VerifyReport r;
   bool newOrderSeen = false, paymentSeen = false, passedSeen = false, failedSeen = false;
-  const std::string missingPrefix = "Missing: ";
   for (std::string_view view : splitLines(output)) {
     const std::string line(terminalLine(view));
     if (line == kDurabilityTestPassed) {
@@ -90,8 +89,8 @@ VerifyReport parseVerifyReport(std::string_view output) {
       r.reasons.push_back(line.substr(std::string_view(kReasonPrefix).size()));
       continue;
     }
-    if (line.starts_with(missingPrefix)) {
-      r.missing.push_back(line.substr(missingPrefix.size()));
+    if (line.starts_with(kMissingCommitPrefix)) {
+      r.missing.push_back(line.substr(std::string_view(kMissingCommitPrefix).size()));
       continue;
     }
     std::istringstream words(line);

@@ -12,18 +12,10 @@ bin=$2
 refdb=$repo/db/refdb
 # shellcheck source=tests/support/checks.sh
 source "$repo/tests/support/checks.sh"
-state=$(mktemp -d /tmp/acidkit-durability-test.XXXXXX)
-chmod 755 "$state"
-export ACIDKIT_STATE=$state
-export ACIDKIT_PORT=${DURABILITY_TEST_PORT:-23386}
-export ACIDKIT_ODBC_SYSTEM=0
-export ACIDKIT_BUFFER_POOL=256M
-unset ODBCSYSINI ODBCINI ACIDKIT_FLUSH_LOG_AT_TRX_COMMIT
 warehouses=${ACIDKIT_WAREHOUSES:?the build\'s warehouse count}
-
 # shellcheck source=tests/refdb/lifecycle.sh
 source "$repo/tests/refdb/lifecycle.sh"
-lifecycle_setup "$ACIDKIT_PORT" "$refdb"
+private_mariadb_server durability "${DURABILITY_TEST_PORT:-23386}" "$refdb"
 
 "$refdb" start >"$state/start.log" 2>&1 || {
   cat "$state/start.log"

@@ -27,6 +27,19 @@ lifecycle_cleanup() {
   rm -rf "${state:?}"
 }
 
+# private_mariadb_server NAME PORT REFDB: db/refdb's environment for a private
+# server of the test on PORT, with a state directory of its own in $state, no
+# system-wide ODBC files, a small buffer pool and the durable flush default;
+# stopped and removed however the test ends.
+private_mariadb_server() {
+  state=$(mktemp -d "/tmp/acidkit-$1-test.XXXXXX")
+  chmod 755 "$state"
+  # Before the cleanup is set up: its stop must never reach another server.
+  export ACIDKIT_STATE=$state ACIDKIT_PORT=$2 ACIDKIT_ODBC_SYSTEM=0 ACIDKIT_BUFFER_POOL=256M
+  unset ODBCSYSINI ODBCINI ACIDKIT_FLUSH_LOG_AT_TRX_COMMIT
+  lifecycle_setup "$2" "$3"
+}
+
 # foreign_pid FILE: writes the pid of a process of this test's own into the
 # server's pid file, as a pid file left behind and reused would name it.
 foreign_pid() {

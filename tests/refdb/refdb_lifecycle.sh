@@ -9,17 +9,9 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 refdb=$repo/db/refdb
 # shellcheck source=tests/support/checks.sh
 source "$repo/tests/support/checks.sh"
-state=$(mktemp -d /tmp/acidkit-refdb-test.XXXXXX)
-chmod 755 "$state"
-export ACIDKIT_STATE=$state
-export ACIDKIT_PORT=${REFDB_TEST_PORT:-23316}
-export ACIDKIT_ODBC_SYSTEM=0
-export ACIDKIT_BUFFER_POOL=256M
-unset ODBCSYSINI ODBCINI
-
 # shellcheck source=tests/refdb/lifecycle.sh
 source "$repo/tests/refdb/lifecycle.sh"
-lifecycle_setup "$ACIDKIT_PORT" "$refdb"
+private_mariadb_server refdb "${REFDB_TEST_PORT:-23316}" "$refdb"
 
 # Stopped server: status 3, stop harmless, database commands say to start.
 expect 3 'server: +stopped' "$refdb" status
