@@ -274,13 +274,13 @@ class Cycle {
           "row (see " +
           log("verify") + ")");
     }
-    if (v.verdict == DurabilityVerdict::kMissing) {
+    if (v.verdict == Verdict::kMissing) {
       c_.reasons.push_back("durability verify printed no verdict line (see " + log("verify") + ")");
-    } else if (v.verdict == DurabilityVerdict::kFailed && v.reasons.empty()) {
+    } else if (v.verdict == Verdict::kFailed && v.reasons.empty()) {
       c_.reasons.push_back("durability verify failed without a Reason line (see " + log("verify") +
                            ")");
     }
-    c_.passed = c_.reasons.empty() && v.verdict == DurabilityVerdict::kPassed;
+    c_.passed = c_.reasons.empty() && v.verdict == Verdict::kPassed;
   }
 
   bool stopHere() {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Parse.h"
+
 namespace acidkit {
 
 // --- what the programs print (pure functions of their output) ---------------
@@ -36,8 +38,6 @@ struct VerifyRow {
   long long acknowledged = 0, found = 0, missing = 0, inFlight = 0, inFlightCommitted = 0;
 };
 
-enum class DurabilityVerdict { kPassed, kFailed, kMissing };
-
 // `durability verify`'s table (rows New-Order and Payment), its "Missing: "
 // and "Reason: " lines and its verdict line.
 struct VerifyReport {
@@ -45,7 +45,7 @@ struct VerifyReport {
   VerifyRow newOrder, payment;
   std::vector<std::string> missing;  // text after "Missing: "
   std::vector<std::string> reasons;  // text after "Reason: "
-  DurabilityVerdict verdict = DurabilityVerdict::kMissing;
+  Verdict verdict = Verdict::kMissing;
   // What is wrong with the output itself: a row without its five numbers,
   // both verdict lines, a passed verdict beside missing commits.
   std::vector<std::string> problems;

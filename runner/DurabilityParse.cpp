@@ -128,11 +128,11 @@ VerifyReport parseVerifyReport(std::string_view output) {
   r.tableFound = newOrderSeen && paymentSeen;
   if (passedSeen && failedSeen) {
     r.problems.push_back("it printed both verdict lines");
-    r.verdict = DurabilityVerdict::kFailed;
+    r.verdict = Verdict::kFailed;
   } else if (passedSeen || failedSeen) {
-    r.verdict = passedSeen ? DurabilityVerdict::kPassed : DurabilityVerdict::kFailed;
+    r.verdict = passedSeen ? Verdict::kPassed : Verdict::kFailed;
   }
-  if (r.verdict == DurabilityVerdict::kPassed &&
+  if (r.verdict == Verdict::kPassed &&
       (total(r).missing > 0 || !r.missing.empty() || !r.reasons.empty())) {
     r.problems.push_back("it passed, yet its table, Missing or Reason lines tell of lost commits");
   }

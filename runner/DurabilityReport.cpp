@@ -78,17 +78,8 @@ json orNull(const std::optional<T>& value) {
   return value ? json(*value) : json(nullptr);
 }
 
-const char* verdictName(const DurabilityCycle& c) {
-  if (!c.verified) return "not verified";
-  switch (c.verify.verdict) {
-    case DurabilityVerdict::kPassed:
-      return "passed";
-    case DurabilityVerdict::kFailed:
-      return "failed";
-    case DurabilityVerdict::kMissing:
-      break;
-  }
-  return "missing";
+const char* cycleVerdictName(const DurabilityCycle& c) {
+  return c.verified ? verdictName(c.verify.verdict) : "not verified";
 }
 
 // Verify's Missing lines kept in report.json; verify.log has them all.
@@ -103,7 +94,7 @@ json cycleJson(const DurabilityCycle& c) {
   return {{"cycle", c.number},
           {"folder", c.folder},
           {"passed", c.passed},
-          {"verdict", verdictName(c)},
+          {"verdict", cycleVerdictName(c)},
           {"reasons", c.reasons},
           {"notes", c.notes},
           {"acknowledged", acknowledgedOf(c)},

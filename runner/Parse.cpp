@@ -214,4 +214,16 @@ Timeline parseTimeline(std::string_view output) {
   return t;
 }
 
+const char* verdictName(Verdict v) {
+  switch (v) {
+    case Verdict::kPassed:
+      return "passed";
+    case Verdict::kFailed:
+      return "failed";
+    case Verdict::kMissing:
+      break;
+  }
+  return "missing";
+}
+
 }  // namespace acidkit

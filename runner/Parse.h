@@ -12,6 +12,8 @@ namespace acidkit {
 std::vector<std::string_view> splitLines(std::string_view text);
 
 enum class Verdict { kPassed, kFailed, kMissing };
+// "passed", "failed", "missing" (report.json's words).
+const char* verdictName(Verdict v);
 
 struct VerdictResult {
   Verdict verdict = Verdict::kMissing;

@@ -12,18 +12,6 @@ namespace {
 
 using nlohmann::json;
 
-const char* verdictName(Verdict v) {
-  switch (v) {
-    case Verdict::kPassed:
-      return "passed";
-    case Verdict::kFailed:
-      return "failed";
-    case Verdict::kMissing:
-      break;
-  }
-  return "missing";
-}
-
 const char* markName(Mark m) {
   switch (m) {
     case Mark::kStart:
